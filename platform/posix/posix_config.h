@@ -1,0 +1,13 @@
+// Settings of the Linux side of the seam, made by the runner (or a test)
+// before start-up. Texts passed in are UTF-8 Linux paths.
+#pragma once
+
+#include <cstdint>
+
+// The folder that stands in for drive C: (default: the current directory).
+void posix_set_root(const char* root);
+// The archive's code page for names and texts (932, 1252, ...); 0 when the
+// system cannot convert it, and the previous one stays.
+int posix_set_code_page(uint32_t code_page);
+// The program's own file, as sys_module_path reports it.
+void posix_set_module_path(const char* path);
