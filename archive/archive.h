@@ -10,7 +10,7 @@
 
 enum HeaderResult { header_ready, header_end, header_failed };
 
-// Seeks to the archive and, with settings bit 2, reads the integrity value.
+// Finds the archive size and seeks to archive_offset.
 // Returns 0 after reporting a failure.
 int locate_archive();
 // Reads, checks and decodes the next member header into the work area.

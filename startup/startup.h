@@ -15,6 +15,8 @@ const char* skip_program_name(const char* command_line);
 int tokenize_command_line(const char* text, char*** tokens);
 // Frees the tokens from the last to the first, then the array.
 void free_tokens(char** tokens, int count);
+// Reads the option tokens; a directory argument goes to wa->text and ends the reading.
+void read_options(char** tokens, int count);
 // Reads the settings record of the program's own file into wa->settings.
 void read_settings();
 // One run of the self-extracting file; returns the process exit code.
