@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Archives written by jlha (-lh5-, -lh6-, -lh7-, level-2 headers) from
+generated payloads of many kinds and sizes: the runner extracts every file
+byte for byte, with its last-write time, and every directory."""
+
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
+import sfx  # noqa: E402
+
+
+def text_block(rng, size):
+    words = [b"archive", b"member", b"header", b"window", b"table", b"kobrix", b"data",
+             b"\xe3\x81\x82", b"0123", b"setup", b"\n", b"  ", b"return", b"{", b"}"]
+    out = bytearray()
+    while len(out) < size:
+        out += rng.choice(words) + b" "
+    return bytes(out[:size])
+
+
+def make_payload(top, rng):
+    """Files of every shape the decoder meets."""
+    def put(rel, data):
+        path = os.path.join(top, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        # Even seconds: the DOS-packed times of other tools keep no odd second.
+        stamp = 1262322000 + 2 * rng.randrange(100000000)
+        os.utime(path, (stamp, stamp))
+
+    put("empty.txt", b"")
+    put("exact64k.bin", rng.randbytes(65536))
+    put("exact64k.txt", text_block(rng, 65536))
+    put("big/mixed.txt", text_block(rng, 3 * 1024 * 1024 + 17))
+    put("big/random.bin", rng.randbytes(1024 * 1024 + 3))
+    put("big/repetitive.bin", b"a" * (2 * 1024 * 1024) + b"abcabcabd" * 50000)
+    put("big/far_matches.bin", (rng.randbytes(40000) * 40)[:1500000])
+    for i in range(300):
+        put(f"small/f{i:03d}.dat", text_block(rng, rng.randrange(0, 2000)))
+    put("deep/a/b/c/d/e/leaf.txt", b"nested\r\n" * 1000)
+    os.makedirs(os.path.join(top, "deep", "empty_dir"), exist_ok=True)
+
+
+def compare_trees(source, extracted, label):
+    problems = []
+    for dirpath, dirs, files in os.walk(source):
+        rel_dir = os.path.relpath(dirpath, source)
+        for d in dirs:
+            if not os.path.isdir(os.path.join(extracted, rel_dir, d)):
+                problems.append(f"{label}: directory {os.path.join(rel_dir, d)} missing")
+        for name in files:
+            rel = os.path.normpath(os.path.join(rel_dir, name))
+            a = os.path.join(source, rel)
+            b = os.path.join(extracted, rel)
+            if not os.path.isfile(b):
+                problems.append(f"{label}: {rel} missing")
+                continue
+            with open(a, "rb") as fa, open(b, "rb") as fb:
+                if fa.read() != fb.read():
+                    problems.append(f"{label}: {rel} differs")
+                    continue
+            if int(os.stat(a).st_mtime) != int(os.stat(b).st_mtime):
+                problems.append(f"{label}: {rel} time {int(os.stat(b).st_mtime)}"
+                                f" != {int(os.stat(a).st_mtime)}")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runner", required=True)
+    args = parser.parse_args()
+    jlha = shutil.which("jlha")
+    if jlha is None:
+        print("SKIP: jlha (Debian jlha-utils) is not installed")
+        return 0
+    problems = []
+    passed = 0
+    with tempfile.TemporaryDirectory() as work:
+        payload = os.path.join(work, "payload")
+        os.makedirs(payload)
+        make_payload(payload, random.Random(77))
+        for method in ("5", "6", "7"):
+            archive = os.path.join(work, f"lh{method}.lzh")
+            subprocess.run([jlha, f"c2o{method}q", archive] + sorted(os.listdir(payload)),
+                           cwd=payload, check=True, stdout=subprocess.DEVNULL)
+            with open(archive, "rb") as f:
+                data = f.read()
+            exe = os.path.join(work, f"lh{method}.exe")
+            sfx.write_sfx(exe, data)
+            dest = os.path.join(work, f"out{method}")
+            result = sfx.run_runner(args.runner, exe, ["-n", dest], root=work)
+            if result.returncode != 1:
+                problems.append(f"-lh{method}-: exit code {result.returncode}: "
+                                f"{result.stderr.decode(errors='replace')[:300]}")
+                continue
+            found = compare_trees(payload, dest, f"-lh{method}-")
+            problems += found
+            passed += not found
+    for p in problems:
+        print("FAIL", p)
+    print(f"{passed} passed, {3 - passed} failed")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
