@@ -11,3 +11,11 @@ void posix_set_root(const char* root);
 int posix_set_code_page(uint32_t code_page);
 // The program's own file, as sys_module_path reports it.
 void posix_set_module_path(const char* path);
+// The extraction directory as the core holds it (dest_dir, archive text),
+// set once OK is taken: calls that write may go below it besides the root.
+// A path that begins with "/" is a Linux path; a drive or "\" goes below the
+// root; a relative one below the current directory.
+void posix_set_extract_dir(const char* dest_dir);
+// Ctrl-C as the Cancel button: before the extraction the process ends with
+// exit code 0, during it the next progress report ends it (exit code 1).
+void posix_catch_interrupt();

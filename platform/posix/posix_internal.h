@@ -1,0 +1,66 @@
+// Shared state and helpers of the Linux side of the seam. Not for the core.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// ---- code page (posix_code_page.cpp) ----
+
+// Archive text to UTF-8. Bytes the code page cannot convert become the
+// character of their Latin-1 code point (0x80 to U+0080 ... 0xFF to U+00FF).
+std::string posix_to_utf8(const char* text);
+// UTF-8 to archive text. A character the code page lacks becomes the byte of
+// its code point when that is below 256 (the inverse of the fallback above),
+// else "?"; a byte that is not valid UTF-8 passes unchanged.
+std::string posix_from_utf8(const char* text);
+// Copies a UTF-8 text into an archive-text buffer with the return convention
+// of the Windows queries: the length written, or the size needed (terminator
+// included) when it does not fit; out stays empty then.
+uint32_t posix_copy_out(const char* utf8, char* out, uint32_t size);
+// The code page in force.
+uint32_t posix_code_page();
+
+// ---- path mapping (posix_path_mapping.cpp) ----
+
+// The absolute folder that stands in for C:, lexically normalised.
+const std::string& posix_root();
+// The absolute extraction directory, lexically normalised; empty when unset.
+const std::string& posix_extract_dir();
+// "." and ".." resolved and repeated "/" merged in an absolute path; ".."
+// at the top stays at "/".
+std::string posix_normalise(const std::string& absolute);
+// 1 when path equals base or lies below it (both normalised, absolute).
+int posix_path_within(const std::string& path, const std::string& base);
+// A path of the core (archive text) as the absolute Linux path it stands for.
+std::string posix_map_path(const char* path);
+// The mapped path of a call that writes or deletes, with its existing part
+// resolved through symbolic links; false (errno EACCES) when it would lie
+// outside the root and the extraction directory. With allow_ancestors, the
+// folders on the way to the extraction directory count as inside too (they
+// are only ever created, never written into).
+bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors);
+// An absolute Linux path as the core sees it: below the root "C:\..." with
+// backslashes, elsewhere the path itself; in archive text.
+std::string posix_core_path(const std::string& absolute);
+
+// ---- process (posix_process.cpp) ----
+
+// The program's own file as posix_set_module_path gave it (UTF-8).
+const std::string& posix_module_path();
+
+// ---- files (posix_files.cpp) ----
+
+// open() that never hands out descriptors 0 to 2 (0 is "no handle" to the
+// core) and closes on exec; -1 on failure.
+int posix_open_descriptor(const char* path, int flags, int mode);
+
+// ---- terminal (posix_terminal.cpp) ----
+
+// 1 when Ctrl-C was pressed during the extraction.
+int posix_interrupted();
+// Reads one line of standard input without its newline: 1 read, 0 end of
+// input, -1 interrupted by Ctrl-C during the extraction.
+int posix_read_line(std::string* line);
+// Finishes a progress line left standing in place on the terminal.
+void posix_end_progress_line();

@@ -1,0 +1,132 @@
+// kobrix: runs a self-extracting file on Linux.
+//   kobrix [--root DIR] [--codepage N] FILE [ARG...]
+// FILE is read as the program's own file; the ARGs are its command line.
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/posix/posix_config.h"
+#include "platform/posix/posix_internal.h"
+#include "startup/startup.h"
+
+namespace {
+
+constexpr int usage_error = 2;
+
+const char usage_text[] =
+    "usage: kobrix [--root DIR] [--codepage N] FILE [ARG...]\n"
+    "Runs the self-extracting file FILE. The ARGs are its own command line:\n"
+    "  -n    start the extraction without asking    -n-  never start by itself\n"
+    "  -c    no date comparison before overwriting  -c-  compare dates\n"
+    "  DIR   the extraction directory (after an option)\n"
+    "Options:\n"
+    "  --root DIR     folder that stands in for drive C: (default: current folder)\n"
+    "  --codepage N   code page of the names in the archive (default: 932)\n"
+    "  --help, --version\n"
+    "Exit codes: 0 nothing extracted (error, No or Cancel before the extraction),\n"
+    "1 the extraction ran (also after an error or Cancel during it), 2 usage.\n";
+
+int usage_failure(const char* message, const char* detail) {
+  std::fprintf(stderr, "kobrix: %s%s\n%s", message, detail, usage_text);
+  return usage_error;
+}
+
+// A UTF-8 path made absolute, resolved when it exists.
+std::string absolute_path(const char* path) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) != nullptr) return resolved;
+  if (path[0] == '/') return posix_normalise(path);
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return posix_normalise(std::string(cwd) + "/" + path);
+}
+
+// The stub's command line in the archive's code page; an argument with a
+// blank in it is quoted so that it stays one token.
+std::string argument_text(int count, char** args) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    std::string arg = posix_from_utf8(args[i]);
+    if (i > 0) text += ' ';
+    if (arg.empty() || arg.find_first_of(" \t") != std::string::npos)
+      text += "\"" + arg + "\"";
+    else
+      text += arg;
+  }
+  return text;
+}
+
+bool parse_code_page(const char* text, uint32_t* out) {
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 10);
+  if (text[0] < '0' || text[0] > '9' || *end != 0 || value == 0 || value > 65535) return false;
+  *out = uint32_t(value);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* root = ".";
+  uint32_t code_page = 932;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--") == 0) {
+      ++i;
+      break;
+    }
+    if (std::strcmp(arg, "--help") == 0) {
+      std::fputs(usage_text, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("kobrix 2.60 (%s)\n", default_title);
+      return 0;
+    }
+    bool with_value = std::strcmp(arg, "--root") == 0 || std::strcmp(arg, "--codepage") == 0;
+    const char* value = nullptr;
+    if (with_value) {
+      if (i + 1 >= argc) return usage_failure("missing value for ", arg);
+      value = argv[++i];
+    } else if (std::strncmp(arg, "--root=", 7) == 0) {
+      value = arg + 7, arg = "--root";
+    } else if (std::strncmp(arg, "--codepage=", 11) == 0) {
+      value = arg + 11, arg = "--codepage";
+    } else if (arg[0] == '-' && arg[1] == '-') {
+      return usage_failure("unknown option ", arg);
+    } else {
+      break;
+    }
+    if (std::strcmp(arg, "--root") == 0) {
+      root = value;
+    } else if (!parse_code_page(value, &code_page)) {
+      return usage_failure("not a code page number: ", value);
+    }
+  }
+  if (i >= argc) return usage_failure("missing FILE", "");
+
+  struct stat st;
+  if (stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", root);
+    return usage_error;
+  }
+  if (!posix_set_code_page(code_page)) {
+    std::fprintf(stderr, "kobrix: code page %u cannot be converted on this system\n",
+                 unsigned(code_page));
+    return usage_error;
+  }
+  posix_set_root(absolute_path(root).c_str());
+  posix_set_module_path(absolute_path(argv[i]).c_str());
+  posix_catch_interrupt();
+
+  std::string text = argument_text(argc - i - 1, argv + i + 1);
+  int result = start_program(nullptr, text.c_str());
+  std::fflush(nullptr);
+  return result;
+}
