@@ -122,11 +122,8 @@ uint32_t sys_get_file_attributes(const char* path) {
   std::string real = posix_map_path(path);
   struct stat st;
   if (real.empty() || stat(real.c_str(), &st) != 0) return attr_invalid;
-  uint32_t attributes = 0;
-  if (S_ISDIR(st.st_mode)) attributes |= attr_directory;
-  if ((st.st_mode & 0222) == 0) attributes |= attr_read_only;
-  if (!S_ISDIR(st.st_mode)) attributes |= 0x20;  // archive
-  return attributes;
+  if (S_ISDIR(st.st_mode)) return attr_directory;
+  return (st.st_mode & 0222) == 0 ? uint32_t(attr_read_only) : 0x20u;  // read-only or archive
 }
 
 int sys_set_file_attributes(const char* path, uint32_t attributes) {
