@@ -28,19 +28,25 @@ void run_command(Window dialog);
 
 // ---- file types, program group, final command ----
 
-// Copies the next comma-separated field of a line value into out (size bytes).
-void next_field(const char** pos, char* out, uint32_t size);
+// Copies the next comma-separated field of a line value into out (size bytes);
+// 1 when the field fitted whole, 0 when it was cut.
+int next_field(const char** pos, char* out, uint32_t size);
 // Performs the "$Class=" line whose fields are stored in the work area.
 void register_file_class();
 // Creates or opens a key under HKEY_CLASSES_ROOT and sets one text value.
 void set_class_value(const char* key_path, const char* value_name, const char* data);
-// The short form of directory + "\\" + name into out (size bytes; may be name).
-void short_path_of(const char* directory, const char* name, char* out, uint32_t size);
+// The short form of directory + "\\" + name into out (size bytes; may be name),
+// or the joined path when the system has no short form. 0, out untouched,
+// when the joined path does not fit in 255 characters.
+int short_path_of(const char* directory, const char* name, char* out, uint32_t size);
 // Makes sure a Program Manager is there and broadcasts the DDE initiate.
 void open_progman_conversation(Window dialog);
 // The dialog's handling of WM_DDE_ACK, server being the message's wParam.
 void on_dde_ack(Window dialog, Window server);
 // Builds the execute command and posts it to dde_server.
 void send_group_command(Window dialog);
+// Pumps the dialog until the conversation has ended, or gives it up after a
+// bounded time without an answer.
+void wait_for_conversation_end(Window dialog);
 // The program part of a command into out; returns where the parameters begin.
 const char* split_command_line(char* out, const char* command);

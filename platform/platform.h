@@ -160,3 +160,43 @@ void sys_set_item_text(Window dialog, int id, const char* text);
 // Dispatches every waiting message without blocking (PeekMessageA PM_REMOVE,
 // IsDialogMessageA, TranslateMessage, DispatchMessageA).
 void sys_pump_messages(Window dialog);
+
+// ---- installation actions ----
+
+// RegCreateKeyExA (HKEY_CLASSES_ROOT, key, 0, "(standard)", 0, KEY_WRITE, null)
+// and, when a key was obtained, RegSetValueExA (value_name, REG_SZ, data with
+// its terminator counted) and RegCloseKey. Results are not reported.
+void sys_set_class_value(const char* key_path, const char* value_name, const char* data);
+// WriteProfileStringA (section, key, value) into WIN.INI.
+void sys_write_profile_string(const char* section, const char* key, const char* value);
+// PostMessageA (HWND_BROADCAST, WM_WININICHANGE, 0, 0).
+void sys_broadcast_settings_change();
+// FindWindowA ("Progman", null): Program Manager's window, or null.
+Window sys_find_program_manager();
+// CreateProcessA (null, "PROGMAN.EXE", null, null, TRUE, 0x220, null, null,
+// 68-byte STARTUPINFO); on success WaitForInputIdle 3000 ms and CloseHandle of
+// the process and the thread. Nonzero when the process was started.
+int sys_start_program_manager();
+// GlobalAddAtomA; 0 on failure.
+uint16_t sys_add_atom(const char* name);
+// GlobalDeleteAtom.
+void sys_delete_atom(uint16_t atom);
+// SendMessageA ((HWND)-1, WM_DDE_INITIATE, client, MAKELPARAM (application,
+// topic)); returns when every top-level window has handled it.
+void sys_dde_initiate(Window client, uint16_t application, uint16_t topic);
+// GlobalAlloc (GMEM_DDESHARE | GMEM_MOVEABLE, 1025), GlobalLock, the command
+// copied in with its terminator, GlobalUnlock. The block, or null on failure.
+void* sys_dde_command_block(const char* command);
+// PackDDElParam (WM_DDE_EXECUTE, 0, block) and PostMessageA (server,
+// WM_DDE_EXECUTE, client, that lParam); when the post fails, GlobalFree of the
+// block and FreeDDElParam. Nonzero when posted.
+int sys_dde_post_execute(Window server, Window client, void* block);
+// PostMessageA (server, WM_DDE_TERMINATE, PackDDElParam (WM_DDE_TERMINATE,
+// client, 0), 0).
+void sys_dde_post_terminate(Window server, Window client);
+// ShellExecuteA (owner, null, file, parameters or null, directory, SW_SHOW);
+// the result is not reported.
+void sys_shell_execute(Window owner, const char* file, const char* parameters,
+                       const char* directory);
+// GetTickCount: milliseconds since the system started, wrapping.
+uint32_t sys_tick_count();
