@@ -60,10 +60,9 @@ void fold_component(char* component, int long_names) {
 
 void fold_path(char* path, int long_names) {
   // Components only ever shrink, so the path is rewritten in place: w never
-  // passes r.
+  // passes r. A leading "/" is an empty first component and stays.
   char* w = path;
   const char* r = path;
-  if (*r == '/') ++r, ++w;
   for (;;) {
     char* component = w;
     while (*r != 0 && *r != '/') *w++ = *r++;
