@@ -46,6 +46,8 @@ struct InstallState {
   uint16_t next_atom = 0xC000;
   // The group named by the last CreateGroup of the conversation.
   std::string current_group;
+  uint32_t clock_step = 0;
+  uint32_t clock_offset = 0;
 };
 
 InstallState& state() {
@@ -507,6 +509,11 @@ void posix_install_set_server(PosixDdeServer mode) {
   state().server_mode = mode;
 }
 
+void posix_install_set_clock_step(uint32_t step) {
+  state().clock_step = step;
+  state().clock_offset = 0;
+}
+
 std::string posix_data_home() {
   const char* data = getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return posix_normalise(data);
@@ -655,5 +662,7 @@ void sys_shell_execute(Window owner, const char* file, const char* parameters,
 uint32_t sys_tick_count() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u);
+  InstallState& s = state();
+  s.clock_offset += s.clock_step;
+  return uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u) + s.clock_offset;
 }

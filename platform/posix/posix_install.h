@@ -4,6 +4,7 @@
 // user's data folder; the command starts detached or opens with xdg-open.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ enum PosixDdeServer {
   dde_server_mute_commands,  // acknowledges the initiate, never a command
 };
 void posix_install_set_server(PosixDdeServer mode);
+
+// A test clock: every reading of sys_tick_count moves it step milliseconds
+// further on than the system's clock (0, the default, for none).
+void posix_install_set_clock_step(uint32_t step);
 
 // The folder the entries go to: $XDG_DATA_HOME when it is an absolute path,
 // else ~/.local/share.

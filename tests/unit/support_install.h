@@ -1,0 +1,121 @@
+// A work area and a scratch system for the installation actions: a root
+// folder standing in for C:, a data folder for the desktop entries, and the
+// seam's calls recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "install/install.h"
+#include "platform/posix/posix_config.h"
+#include "platform/posix/posix_install.h"
+#include "startup/startup.h"
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kobrix-install-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    scratch = pattern;
+    root = scratch + "/root";
+    data_home = scratch + "/data";
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    setenv("XDG_DATA_HOME", data_home.c_str(), 1);
+    posix_set_root(root.c_str());
+    ASSERT_EQ(posix_set_code_page(1252), 1);
+
+    wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+    ASSERT_NE(wa, nullptr);
+    text_copy(wa->settings.window_title, "Example App Setup", sizeof wa->settings.window_title);
+    text_copy(wa->dest_dir, "C:\\Example", sizeof wa->dest_dir);
+    is_win32s = 0;
+    ask_register = 0;
+    dde_state = 0;
+    dde_server = nullptr;
+
+    posix_install_set_server(dde_server_answers);
+    posix_install_set_clock_step(0);
+    posix_install_clear_calls();
+    posix_install_record(true);
+  }
+
+  void TearDown() override {
+    posix_install_record(false);
+    posix_install_clear_calls();
+    posix_install_set_server(dde_server_answers);
+    posix_install_set_clock_step(0);
+    sys_free(wa);
+    wa = nullptr;
+    std::string command = "rm -rf '" + scratch + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+
+  void set_script(const char* text) { text_copy(wa->script, text, script_size); }
+
+  // A file below the root, made with its folders; path uses "/".
+  void make_file(const std::string& path, const std::string& contents = "x", int mode = 0644) {
+    std::string full = root + "/" + path;
+    std::string command = "mkdir -p \"$(dirname '" + full + "')\"";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ofstream(full) << contents;
+    ASSERT_EQ(chmod(full.c_str(), mode), 0);
+  }
+
+  // Answers for the message boxes, as typed lines.
+  void answer_with(const std::string& lines) {
+    std::string path = scratch + "/answers";
+    std::ofstream(path) << lines;
+    ASSERT_NE(std::freopen(path.c_str(), "r", stdin), nullptr);
+  }
+
+  // The recorded calls as "name(arg|arg|...)" lines.
+  static std::vector<std::string> calls() {
+    std::vector<std::string> out;
+    for (const PosixInstallCall& call : posix_install_calls()) {
+      std::string line = call.name + "(";
+      for (size_t i = 0; i < call.args.size(); ++i) line += (i ? "|" : "") + call.args[i];
+      out.push_back(line + ")");
+    }
+    return out;
+  }
+
+  static std::vector<std::string> calls_named(const std::string& name) {
+    std::vector<std::string> out;
+    for (const std::string& line : calls())
+      if (line.compare(0, name.size() + 1, name + "(") == 0) out.push_back(line);
+    return out;
+  }
+
+  static std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) return "(missing)";
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // Every file below the data folder, relative to it, sorted.
+  std::vector<std::string> data_files() const {
+    std::vector<std::string> out;
+    std::string command = "cd '" + data_home + "' 2>/dev/null && find . -type f | sort";
+    FILE* list = popen(command.c_str(), "r");
+    if (list == nullptr) return out;
+    char line[1024];
+    while (std::fgets(line, sizeof line, list) != nullptr) {
+      std::string name = line;
+      if (!name.empty() && name.back() == '\n') name.pop_back();
+      out.push_back(name.substr(2));
+    }
+    pclose(list);
+    return out;
+  }
+
+  std::string scratch, root, data_home;
+};

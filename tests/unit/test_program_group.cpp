@@ -1,0 +1,177 @@
+// Program items through the DDE conversation: the execute texts, one whole
+// conversation per line, the bounded wait, and the menu entries the Linux
+// stand-in for Program Manager makes of them.
+#include "tests/unit/support_install.h"
+
+namespace {
+
+class ProgramGroup : public InstallTest {
+ protected:
+  void SetUp() override {
+    InstallTest::SetUp();
+    wa->group_checked = 1;
+  }
+};
+
+TEST_F(ProgramGroup, OneLineIsOneWholeConversation) {
+  make_file("Example/EXAMPLE.EXE");
+  set_script("$Group=Example App,Example App,EXAMPLE.EXE,\r\n");
+  run_script_actions(nullptr);
+  std::vector<std::string> expected = {
+      "find_program_manager()",
+      "dde_initiate(progman|progman)",
+      "dde_execute([CreateGroup(\"Example App\",0)]\n[AddItem(C:\\Example\\EXAMPLE.EXE,Example "
+      "App)])",
+      "dde_terminate()",
+      "broadcast_settings_change()",
+  };
+  EXPECT_EQ(calls(), expected);
+  EXPECT_EQ(dde_state, -1);
+}
+
+TEST_F(ProgramGroup, IconIsTheThirdArgumentAndThreeFieldsMeanNone) {
+  make_file("Example/EXAMPLE.EXE");
+  make_file("Example/icons/APP.ICO");
+  set_script(
+      "$Group=Example App,With Icon,EXAMPLE.EXE,icons\\APP.ICO\r\n"
+      "$Group=Example App,Read Me,README.TXT\r\n");
+  run_script_actions(nullptr);
+  std::vector<std::string> executes = calls_named("dde_execute");
+  ASSERT_EQ(executes.size(), 2u);
+  EXPECT_EQ(executes[0],
+            "dde_execute([CreateGroup(\"Example App\",0)]\n"
+            "[AddItem(C:\\Example\\EXAMPLE.EXE,With Icon,C:\\Example\\icons\\APP.ICO)])");
+  EXPECT_EQ(executes[1],
+            "dde_execute([CreateGroup(\"Example App\",0)]\n"
+            "[AddItem(C:\\Example\\README.TXT,Read Me)])");
+}
+
+TEST_F(ProgramGroup, TwoLinesAreTwoConversationsOneAfterTheOther) {
+  set_script(
+      "$Group=First,One,ONE.EXE\r\n"
+      "$Class=.x,X,x.exe,X\r\n"
+      "$Group=Second,Two,TWO.EXE\r\n");
+  run_script_actions(nullptr);
+  std::vector<std::string> names;
+  for (const PosixInstallCall& call : posix_install_calls()) names.push_back(call.name);
+  std::vector<std::string> expected = {
+      "find_program_manager", "dde_initiate",         "dde_execute",
+      "dde_terminate",        "find_program_manager", "dde_initiate",
+      "dde_execute",          "dde_terminate",        "broadcast_settings_change",
+  };
+  EXPECT_EQ(names, expected);
+  std::vector<std::string> executes = calls_named("dde_execute");
+  EXPECT_NE(executes[1].find("[CreateGroup(\"Second\",0)]"), std::string::npos);
+}
+
+TEST_F(ProgramGroup, MissingServerStartsProgramManagerAndTheWaitEnds) {
+  posix_install_set_server(dde_server_absent);
+  set_script(
+      "$Group=First,One,ONE.EXE\r\n"
+      "$Group=Second,Two,TWO.EXE\r\n");
+  uint32_t start = sys_tick_count();
+  run_script_actions(nullptr);
+  uint32_t took = sys_tick_count() - start;
+  std::vector<std::string> expected = {
+      "find_program_manager()",      "start_program_manager()", "dde_initiate(progman|progman)",
+      "find_program_manager()",      "start_program_manager()", "dde_initiate(progman|progman)",
+      "broadcast_settings_change()",
+  };
+  EXPECT_EQ(calls(), expected);
+  EXPECT_EQ(dde_state, -1);
+  // Two seconds for each line without an answer, and no more.
+  EXPECT_GE(took, 2 * 2000u);
+  EXPECT_LT(took, 2 * 2000u + 1500u);
+}
+
+TEST_F(ProgramGroup, CommandWithoutAnswerIsTerminatedAndTheWalkGoesOn) {
+  posix_install_set_server(dde_server_mute_commands);
+  posix_install_set_clock_step(50);  // the ten seconds pass in a few hundred readings
+  set_script(
+      "$Group=First,One,ONE.EXE\r\n"
+      "$Group=Second,Two,TWO.EXE\r\n");
+  run_script_actions(nullptr);
+  std::vector<std::string> names;
+  for (const PosixInstallCall& call : posix_install_calls()) names.push_back(call.name);
+  std::vector<std::string> expected = {
+      "find_program_manager", "dde_initiate",         "dde_execute",
+      "dde_terminate",        "find_program_manager", "dde_initiate",
+      "dde_execute",          "dde_terminate",        "broadcast_settings_change",
+  };
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(dde_state, -1);
+}
+
+TEST_F(ProgramGroup, AcknowledgementsOutsideAConversationAreIgnored) {
+  static char server;
+  dde_state = 0;
+  on_dde_ack(nullptr, &server);
+  dde_state = -1;
+  on_dde_ack(nullptr, &server);
+  EXPECT_TRUE(calls().empty());
+  EXPECT_EQ(dde_state, -1);
+  EXPECT_EQ(dde_server, nullptr);
+}
+
+TEST_F(ProgramGroup, LinesWithPathsPastTheRoomHoldNoConversation) {
+  text_copy(wa->dest_dir, ("C:\\" + std::string(200, 'd')).c_str(), sizeof wa->dest_dir);
+  std::string script = "$Group=G,Title," + std::string(60, 'p') + "\r\n" + "$Group=G,Title,P.EXE," +
+                       std::string(60, 'i') + "\r\n" + "$Group=" + std::string(100, 'g') +
+                       ",Title,P.EXE\r\n";
+  set_script(script.c_str());
+  run_script_actions(nullptr);
+  std::vector<std::string> executes = calls_named("dde_execute");
+  // Only the last line acts, its group name cut to 79 characters.
+  ASSERT_EQ(executes.size(), 1u);
+  EXPECT_NE(executes[0].find("[CreateGroup(\"" + std::string(79, 'g') + "\",0)]"),
+            std::string::npos);
+}
+
+TEST_F(ProgramGroup, ItemsBecomeDesktopEntriesInTheGroupFolder) {
+  make_file("Example/EXAMPLE.EXE", "#!/bin/sh\n", 0755);
+  make_file("Example/README.TXT");
+  make_file("Example/APP.ICO");
+  set_script(
+      "$Group=Example App,Example App,EXAMPLE.EXE,APP.ICO\r\n"
+      "$Group=Example App,Read Me,README.TXT\r\n");
+  run_script_actions(nullptr);
+  std::string folder = data_home + "/applications/Example_App/";
+  EXPECT_EQ(read_file(folder + "kobrix-Example_App-Example_App.desktop"),
+            "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=Example App\n"
+            "Exec=\"" +
+                root +
+                "/Example/EXAMPLE.EXE\"\n"
+                "Path=" +
+                root +
+                "/Example\n"
+                "Icon=" +
+                root + "/Example/APP.ICO\n");
+  // A document opens with its associated program.
+  EXPECT_EQ(read_file(folder + "kobrix-Example_App-Read_Me.desktop"),
+            "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=Read Me\n"
+            "Exec=xdg-open \"" +
+                root +
+                "/Example/README.TXT\"\n"
+                "Path=" +
+                root + "/Example\n");
+  EXPECT_EQ(data_files().size(), 2u);
+}
+
+TEST_F(ProgramGroup, LongLinuxPathsWithCommasStillNameTheirFiles) {
+  // Linux keeps long names, so the path in the command may hold commas.
+  text_copy(wa->dest_dir, "C:\\a,b", sizeof wa->dest_dir);
+  make_file("a,b/P,Q.EXE", "#!/bin/sh\n", 0755);
+  make_file("a,b/I,J.ICO");
+  set_script("$Group=G,\"T, U\",\"P,Q.EXE\",\"I,J.ICO\"\r\n");
+  run_script_actions(nullptr);
+  std::string entry = read_file(data_home + "/applications/G/kobrix-G-T,_U.desktop");
+  EXPECT_NE(entry.find("Name=T, U\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("Exec=\"" + root + "/a,b/P,Q.EXE\"\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("Icon=" + root + "/a,b/I,J.ICO\n"), std::string::npos) << entry;
+}
+
+}  // namespace
