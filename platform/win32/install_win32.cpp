@@ -1,8 +1,10 @@
 // The Windows side of the installation actions: the registry and WIN.INI,
 // the DDE conversation with Program Manager and the shell.
+// clang-format off
+#include <windows.h>
+// clang-format on
 #include <dde.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include "platform/platform.h"
 
