@@ -13,9 +13,11 @@ int posix_set_code_page(uint32_t code_page);
 void posix_set_module_path(const char* path);
 // The extraction directory as the core holds it (dest_dir, archive text),
 // set once OK is taken: calls that write may go below it besides the root.
-// A path that begins with "/" is a Linux path; a drive or "\" goes below the
-// root; a relative one below the current directory.
-void posix_set_extract_dir(const char* dest_dir);
+// A drive goes below the root, a relative path below the current directory.
+// A rooted path ("/" or "\\") is a Linux path when rooted_is_linux is
+// nonzero (the user gave it), else it goes below the root like any rooted
+// path of the archive.
+void posix_set_extract_dir(const char* dest_dir, int rooted_is_linux);
 // Ctrl-C as the Cancel button: before the extraction the process ends with
 // exit code 0, during it the next progress report ends it (exit code 1).
 void posix_catch_interrupt();

@@ -32,13 +32,17 @@ const std::string& posix_extract_dir();
 std::string posix_normalise(const std::string& absolute);
 // 1 when path equals base or lies below it (both normalised, absolute).
 int posix_path_within(const std::string& path, const std::string& base);
-// A path of the core (archive text) as the absolute Linux path it stands for.
+// A path of the core (archive text) as the absolute Linux path it stands
+// for, "." and ".." resolved: "X:" and the rest go below the root; a rooted
+// path stays as it is when it lies below the root or the extraction
+// directory or on the way to a Linux extraction directory, and goes below
+// the root otherwise; a relative path goes below the current directory.
 std::string posix_map_path(const char* path);
 // The mapped path of a call that writes or deletes, with its existing part
 // resolved through symbolic links; false (errno EACCES) when it would lie
 // outside the root and the extraction directory. With allow_ancestors, the
-// folders on the way to the extraction directory count as inside too (they
-// are only ever created, never written into).
+// folders on the way to a Linux extraction directory count as inside too
+// (they are only ever created, never written into).
 bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors);
 // An absolute Linux path as the core sees it: below the root "C:\..." with
 // backslashes, elsewhere the path itself; in archive text.
@@ -59,6 +63,9 @@ int posix_open_descriptor(const char* path, int flags, int mode);
 
 // 1 when Ctrl-C was pressed during the extraction.
 int posix_interrupted();
+// From here on Ctrl-C no longer ends the process at once but cancels the
+// extraction at its next progress report.
+void posix_extraction_begins();
 // Reads one line of standard input without its newline: 1 read, 0 end of
 // input, -1 interrupted by Ctrl-C during the extraction.
 int posix_read_line(std::string* line);

@@ -16,10 +16,13 @@ struct PathState {
   bool root_set;
   std::string root;
   std::string extract_dir;
+  // The extraction directory is the user's Linux path: the folders on the
+  // way to it are real folders, not folders below the root.
+  bool extract_is_linux;
 };
 
 PathState& paths() {
-  static PathState state = {false, std::string(), std::string()};
+  static PathState state = {false, std::string(), std::string(), false};
   return state;
 }
 
@@ -69,18 +72,20 @@ void posix_set_root(const char* root) {
   state.root_set = true;
 }
 
-void posix_set_extract_dir(const char* dest_dir) {
+void posix_set_extract_dir(const char* dest_dir, int rooted_is_linux) {
   PathState& state = paths();
-  if (dest_dir != nullptr && dest_dir[0] == '/') {
-    std::string path = posix_to_utf8(dest_dir);
-    for (char& c : path)
-      if (c == '\\') c = '/';
+  std::string path = posix_to_utf8(dest_dir != nullptr ? dest_dir : "");
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  state.extract_dir.clear();
+  state.extract_is_linux = false;
+  if (path.empty()) {
+    state.extract_dir = current_directory();
+  } else if (path[0] == '/' && rooted_is_linux) {
     state.extract_dir = posix_normalise(path);
+    state.extract_is_linux = true;
   } else {
-    // Mapped without an extraction directory of its own.
-    state.extract_dir.clear();
-    state.extract_dir = posix_map_path(dest_dir != nullptr ? dest_dir : "");
-    if (state.extract_dir.empty()) state.extract_dir = current_directory();
+    state.extract_dir = posix_map_path(dest_dir);
   }
 }
 
@@ -130,9 +135,9 @@ std::string posix_map_path(const char* path) {
   if (is_drive(p)) return posix_normalise(root + "/" + p.substr(2));
   if (p[0] != '/') return absolute_of(p);
   std::string as_is = posix_normalise(p);
-  const std::string& extract = posix_extract_dir();
-  if (posix_path_within(as_is, root) || posix_path_within(as_is, extract) ||
-      posix_path_within(root, as_is) || posix_path_within(extract, as_is))
+  const PathState& state = paths();
+  if (posix_path_within(as_is, root) || posix_path_within(as_is, state.extract_dir) ||
+      (state.extract_is_linux && posix_path_within(state.extract_dir, as_is)))
     return as_is;
   return posix_normalise(root + p);
 }
@@ -151,7 +156,7 @@ bool posix_writable_path(const char* path, std::string* out, bool allow_ancestor
   bool inside = posix_path_within(resolved, root);
   if (!inside && !posix_extract_dir().empty() && resolve_existing(posix_extract_dir(), &extract)) {
     inside = posix_path_within(resolved, extract) ||
-             (allow_ancestors && posix_path_within(extract, resolved));
+             (allow_ancestors && paths().extract_is_linux && posix_path_within(extract, resolved));
   }
   if (!inside) {
     errno = EACCES;

@@ -16,6 +16,7 @@
 namespace {
 
 volatile sig_atomic_t interrupted = 0;
+volatile sig_atomic_t extraction_begun = 0;
 
 struct ProgressLine {
   std::string member;
@@ -29,13 +30,9 @@ ProgressLine& progress_line() {
   return line;
 }
 
-bool extracting() {
-  return wa != nullptr && wa->extracting != 0;
-}
-
 void on_interrupt(int) {
   // Before the extraction nothing is written yet: Cancel ends with 0.
-  if (!extracting()) _exit(0);
+  if (!extraction_begun) _exit(0);
   interrupted = 1;
 }
 
@@ -78,6 +75,10 @@ void posix_catch_interrupt() {
 
 int posix_interrupted() {
   return interrupted ? 1 : 0;
+}
+
+void posix_extraction_begins() {
+  extraction_begun = 1;
 }
 
 int posix_read_line(std::string* line) {

@@ -60,7 +60,7 @@ class PosixSeam : public ::testing::Test {
     ASSERT_EQ(mkdir(outside_.c_str(), 0755), 0);
     ASSERT_EQ(posix_set_code_page(932), 1);
     posix_set_root(root_.c_str());
-    posix_set_extract_dir("C:\\");
+    posix_set_extract_dir("C:\\", 0);
   }
   void TearDown() override {
     chmod((root_ + "/ro.txt").c_str(), 0644);
@@ -90,21 +90,62 @@ TEST_F(PosixSeam, DrivesAndRootedPathsMapIntoTheRoot) {
 
 TEST_F(PosixSeam, ExtractionDirectoryAndTheWayToItAreTakenAsTheyAre) {
   std::string extract = outside_ + "/new/out";
-  posix_set_extract_dir(extract.c_str());
+  posix_set_extract_dir(extract.c_str(), 1);
   EXPECT_EQ(posix_extract_dir(), extract);
   EXPECT_EQ(posix_map_path((extract + "/a.txt").c_str()), extract + "/a.txt");
   // Folders on the way stay where they are instead of moving below the root.
   EXPECT_EQ(posix_map_path(outside_.c_str()), outside_);
   EXPECT_EQ(posix_map_path((outside_ + "/other").c_str()), root_ + outside_ + "/other");
-  // A drive, a backslash-rooted and a relative extraction directory.
-  posix_set_extract_dir("C:\\Games\\App");
+  // Start-up hands the directory over with backslashes.
+  std::string backslashed = extract;
+  for (char& c : backslashed)
+    if (c == '/') c = '\\';
+  posix_set_extract_dir(backslashed.c_str(), 1);
+  EXPECT_EQ(posix_extract_dir(), extract);
+  // The archive's own rooted directory goes below the root.
+  posix_set_extract_dir(backslashed.c_str(), 0);
+  EXPECT_EQ(posix_extract_dir(), root_ + extract);
+  EXPECT_EQ(posix_map_path(outside_.c_str()), root_ + outside_);
+  posix_set_extract_dir("C:\\Games\\App", 1);
   EXPECT_EQ(posix_extract_dir(), root_ + "/Games/App");
-  posix_set_extract_dir("\\Games");
+  posix_set_extract_dir("\\Games", 0);
   EXPECT_EQ(posix_extract_dir(), root_ + "/Games");
-  posix_set_extract_dir("out");
+  posix_set_extract_dir("out", 1);
   EXPECT_EQ(posix_extract_dir(), cwd() + "/out");
-  posix_set_extract_dir("");
+  posix_set_extract_dir("", 0);
   EXPECT_EQ(posix_extract_dir(), cwd());
+}
+
+// The pass creates every folder of a target path from the top, then the file.
+std::string extract_like_the_pass(const std::string& target) {
+  for (size_t slash = target.find('/', 1); slash != std::string::npos;
+       slash = target.find('/', slash + 1))
+    sys_create_directory(target.substr(0, slash).c_str());
+  FileHandle file = sys_create_file(target.c_str());
+  if (file == invalid_file) return "Open ERROR";
+  sys_close_file(file);
+  return "ok";
+}
+
+TEST_F(PosixSeam, MembersLandBelowTheUsersOrTheArchivesDirectory) {
+  // The user's directory beside the root: written there, and nothing new
+  // appears below the root.
+  std::string users = outside_ + "/dest";
+  posix_set_extract_dir(users.c_str(), 1);
+  EXPECT_EQ(extract_like_the_pass(users + "/docs/a.txt"), "ok");
+  EXPECT_TRUE(exists(users + "/docs/a.txt"));
+  EXPECT_EQ(extract_like_the_pass(users + "/../../escape.txt"), "Open ERROR");
+  EXPECT_FALSE(exists(base_ + "/escape.txt"));
+  EXPECT_EQ(extract_like_the_pass(users + "/x/../../sibling/b.txt"), "Open ERROR");
+  EXPECT_FALSE(exists(outside_ + "/sibling"));
+  EXPECT_EQ(extract_like_the_pass("/boot.ini"), "ok");
+  EXPECT_TRUE(exists(root_ + "/boot.ini"));
+
+  // The same text as the archive's default: everything below the root.
+  posix_set_extract_dir(users.c_str(), 0);
+  EXPECT_EQ(extract_like_the_pass(users + "/docs/b.txt"), "ok");
+  EXPECT_TRUE(exists(root_ + users + "/docs/b.txt"));
+  EXPECT_FALSE(exists(users + "/docs/b.txt"));
 }
 
 TEST_F(PosixSeam, WritesStayInsideTheRootAndTheExtractionDirectory) {
@@ -130,7 +171,7 @@ TEST_F(PosixSeam, WritesStayInsideTheRootAndTheExtractionDirectory) {
 
   // Deleting is held to the same rule.
   write_file(outside_ + "/keep.txt", "keep");
-  posix_set_extract_dir((outside_ + "/out").c_str());
+  posix_set_extract_dir((outside_ + "/out").c_str(), 1);
   EXPECT_EQ(sys_delete_file((outside_ + "/out/../keep.txt").c_str()), 0);
   EXPECT_TRUE(exists(outside_ + "/keep.txt"));
   EXPECT_EQ(sys_set_file_attributes((outside_ + "/out/../keep.txt").c_str(), attr_read_only), 0);
@@ -156,7 +197,7 @@ TEST_F(PosixSeam, SymbolicLinksDoNotLeadOutOfTheRoot) {
 
 TEST_F(PosixSeam, TheWayToTheExtractionDirectoryCanBeCreated) {
   std::string extract = outside_ + "/new/deep/out";
-  posix_set_extract_dir(extract.c_str());
+  posix_set_extract_dir(extract.c_str(), 1);
   EXPECT_EQ(sys_create_directory((outside_ + "/new").c_str()), 1);
   EXPECT_EQ(sys_create_directory((outside_ + "/new/deep").c_str()), 1);
   EXPECT_EQ(sys_create_directory(extract.c_str()), 1);
@@ -366,7 +407,7 @@ TEST_F(PosixSeam, TheOwnFileIsReadWhereverItLies) {
 
 TEST_F(PosixSeam, ComponentLengthComesFromTheVolume) {
   EXPECT_EQ(sys_max_component_length("C:\\"), 255u);
-  posix_set_extract_dir("C:\\not\\yet\\made");
+  posix_set_extract_dir("C:\\not\\yet\\made", 0);
   EXPECT_EQ(sys_max_component_length(nullptr), 255u);
 }
 

@@ -69,6 +69,12 @@ int ask_check_box(int id, const char* title, const char* template_text) {
   }
 }
 
+std::string current_directory_text() {
+  char text[dir_size];
+  uint32_t n = sys_current_directory(text, sizeof text);
+  return n > 0 && n < sizeof text ? std::string(text) : std::string();
+}
+
 }  // namespace
 
 int run_main_dialog() {
@@ -84,12 +90,19 @@ int run_main_dialog() {
 
   // The field holds the default directory until another is typed.
   std::string field = wa->settings.install_dir;
+  // A rooted directory is a Linux path when the user gave it (the command
+  // line or the prompt) or it is the current directory; one from the archive
+  // goes below the root.
+  bool users_path = dir_from_command_line != 0 || field == current_directory_text();
   bool asking = auto_start == 0;
   for (;;) {
     if (asking) {
       std::string line;
       if (!ask("Directory (Enter keeps it): ", &line)) return 0;
-      if (!line.empty()) field = posix_from_utf8(line.c_str());
+      if (!line.empty()) {
+        field = posix_from_utf8(line.c_str());
+        users_path = true;
+      }
     }
     if (take_directory(dialog, field.c_str())) break;
     asking = true;  // refused: the user may correct it
@@ -98,7 +111,8 @@ int run_main_dialog() {
       !ask_check_box(control_class, wa->class_title, "Set Cl&ass"))
     return 0;
 
-  posix_set_extract_dir(wa->dest_dir);
+  posix_set_extract_dir(wa->dest_dir, users_path ? 1 : 0);
+  posix_extraction_begins();
   wa->extracting = 1;
   run_pass(dialog, pass_extract);
   posix_end_progress_line();

@@ -1,0 +1,115 @@
+// Message boxes and progress of the runner when standard input and standard
+// error are not terminals: each question reads one line, the end of input
+// answers No or Cancel, progress is logged once per member and at its end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_config.h"
+#include "startup/work_area.h"
+
+namespace {
+
+// Standard input from a text.
+void feed_stdin(const std::string& text) {
+  char path[] = "/tmp/kobrix_stdin_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  FILE* f = fdopen(fd, "w");
+  fputs(text.c_str(), f);
+  fclose(f);
+  ASSERT_NE(freopen(path, "r", stdin), nullptr);
+  remove(path);
+}
+
+class TerminalIo : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(posix_set_code_page(932), 1); }
+  int ask(uint32_t style, std::string* shown) {
+    testing::internal::CaptureStderr();
+    int answer = sys_message_box(nullptr, "\"C:\\App\\a.txt\" Overwrite?", "Setup", style);
+    *shown = testing::internal::GetCapturedStderr();
+    return answer;
+  }
+};
+
+TEST_F(TerminalIo, EachQuestionReadsOneLine) {
+  feed_stdin("y\nN\n  c  \nYES\nmaybe\nn\n");
+  std::string shown;
+  EXPECT_EQ(ask(box_yes_no_cancel | box_icon_question, &shown), answer_yes);
+  EXPECT_NE(shown.find("Setup: \"C:\\App\\a.txt\" Overwrite?"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("[y/n/c]"), std::string::npos) << shown;
+  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_no);
+  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
+  EXPECT_EQ(ask(box_yes_no, &shown), answer_yes);
+  // A line that answers nothing is passed over.
+  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
+  EXPECT_NE(shown.find("maybe"), std::string::npos);
+}
+
+TEST_F(TerminalIo, CancelIsNoAnswerWhereItIsNotOffered) {
+  feed_stdin("c\ny\n");
+  std::string shown;
+  EXPECT_EQ(ask(box_yes_no, &shown), answer_yes);
+  EXPECT_NE(shown.find("[y/n]"), std::string::npos) << shown;
+}
+
+TEST_F(TerminalIo, EndOfInputAnswersNoOrCancel) {
+  feed_stdin("");
+  std::string shown;
+  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
+  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
+  // A last line without its newline still counts.
+  feed_stdin("y");
+  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_yes);
+  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
+}
+
+TEST_F(TerminalIo, AnOkBoxOnlyShowsItsText) {
+  feed_stdin("n\n");
+  std::string shown;
+  EXPECT_EQ(ask(box_ok | box_icon_stop | box_task_modal, &shown), answer_ok);
+  EXPECT_EQ(shown, "Setup: \"C:\\App\\a.txt\" Overwrite?\n");
+  // The line is still there for the next question.
+  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
+}
+
+TEST_F(TerminalIo, TextsAreShownInUtf8) {
+  feed_stdin("");
+  testing::internal::CaptureStderr();
+  sys_message_box(nullptr, "\x83\x5C\r\nline", "\x93\xFA", box_ok);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "\xE6\x97\xA5: \xE3\x82\xBD\nline\n");
+}
+
+TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {
+  char dialog = 0;
+  testing::internal::CaptureStderr();
+  sys_set_item_text(nullptr, 101, "ignored without a window");
+  sys_set_item_text(&dialog, 101, "C:/App/a.txt");
+  sys_set_item_text(&dialog, 102, "Extract... 0%");
+  sys_set_item_text(&dialog, 102, "Extract... 37%");
+  sys_set_item_text(&dialog, 102, "Extract... 100%");
+  sys_set_item_text(&dialog, 101, "C:/App/\x83\x5C.txt");
+  sys_set_item_text(&dialog, 102, "Extract... 0%");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "C:/App/a.txt  Extract... 0%\n"
+            "C:/App/a.txt  Extract... 100%\n"
+            "C:/App/\xE3\x82\xBD.txt  Extract... 0%\n");
+}
+
+TEST_F(TerminalIo, PumpingWithoutCtrlCChangesNothing) {
+  WorkArea* area = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+  ASSERT_NE(area, nullptr);
+  wa = area;
+  wa->extracting = 1;
+  char dialog = 0;
+  sys_pump_messages(&dialog);
+  EXPECT_EQ(wa->cancel_requested, 0);
+  wa = nullptr;
+  sys_free(area);
+}
+
+}  // namespace
