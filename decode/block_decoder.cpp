@@ -1,0 +1,328 @@
+// The block decoder of -lh4- to -lh7-: Huffman-coded literals and matches
+// rebuild a member's bytes in the 64 KiB ring, which is flushed whenever it
+// is full and once at the end.
+//
+// The loop is the hot path of the program. It runs the same bit stream as
+// fill_bits, but holds it in a 64-bit word in locals: symbols are decoded by
+// one table access, the word is topped up several bytes at a time, and
+// matches are copied 8 bytes at a time where the distance allows. Its input
+// reads are those of the bit reader exactly: a refill of in_buf happens at
+// the moment fill_bits would make it, never earlier, and the bit reader's
+// fields are brought back to the state fill_bits would have left before a
+// block header is read and at the end of the member.
+#include "decode/decode_internal.h"
+#include "startup/startup.h"
+
+namespace {
+
+typedef uint64_t __attribute__((__may_alias__, __aligned__(1))) unaligned_u64;
+
+inline uint64_t load_u64(const uint8_t* p) {
+  return *reinterpret_cast<const unaligned_u64*>(p);
+}
+inline void store_u64(uint8_t* p, uint64_t v) {
+  *reinterpret_cast<unaligned_u64*>(p) = v;
+}
+
+inline uint64_t load_be64(const uint8_t* p) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(load_u64(p));
+#else
+  return load_u64(p);
+#endif
+}
+
+// The bit reader's state in locals. word holds count bits from bit 63 down,
+// zero below them; count is at least 16 between steps, as bit_window always
+// holds 16 bits.
+struct Bits {
+  uint64_t word;
+  uint32_t count;
+  uint32_t in_pos;
+  uint32_t packed_remaining;
+  uint32_t zeros;  // zero bytes supplied past the data since load_bits, at most 8 counted
+};
+
+Bits load_bits() {
+  Bits b;
+  b.word = (uint64_t(wa->bit_window) << 48) | (uint64_t(wa->pending_byte) << 40);
+  b.count = 16u + wa->pending_bits;
+  b.in_pos = wa->in_pos;
+  b.packed_remaining = wa->packed_remaining;
+  b.zeros = 0;
+  return b;
+}
+
+Bits top_up_slow(Bits b);
+
+// Gives back the whole bytes taken beyond bit_window and its pending byte:
+// zero bytes are dropped, data bytes return to in_buf (they were all taken
+// from the buffer's current contents).
+void store_bits(Bits b) {
+  // fill_bits keeps 16 bits in the window; they stand in in_buf.
+  if (b.count < 16) b = top_up_slow(b);
+  uint32_t extra = (b.count - 16) >> 3;
+  uint32_t data_bytes = extra > b.zeros ? extra - b.zeros : 0;
+  b.in_pos -= data_bytes;
+  b.packed_remaining += data_bytes;
+  uint32_t pending_bits = b.count - 16 - extra * 8;
+  wa->bit_window = uint16_t(b.word >> 48);
+  wa->pending_byte = uint8_t(uint8_t(b.word >> 40) & (0xFF00u >> pending_bits));
+  wa->pending_bits = uint8_t(pending_bits);
+  wa->in_pos = b.in_pos;
+  wa->packed_remaining = b.packed_remaining;
+}
+
+// Byte by byte, for the end of in_buf and the end of the data. The file is
+// read only when the word holds fewer than 16 bits, which is when fill_bits
+// would read it. Leaves at most 56 bits.
+__attribute__((noinline)) Bits top_up_slow(Bits b) {
+  while (b.count <= 48) {
+    if (b.packed_remaining == 0) {
+      b.count += 8;
+      if (b.zeros < 8) ++b.zeros;
+      continue;
+    }
+    int byte;
+    if (b.in_pos < in_buf_size) {
+      byte = wa->in_buf[b.in_pos++];
+    } else {
+      if (b.count >= 16) break;
+      wa->in_pos = b.in_pos;
+      byte = next_input_byte(wa->archive_file, b.packed_remaining);
+      if (byte < 0) fail_read();
+      b.in_pos = wa->in_pos;
+    }
+    --b.packed_remaining;
+    b.word |= uint64_t(uint32_t(byte)) << (56 - b.count);
+    b.count += 8;
+  }
+  return b;
+}
+
+// 8 bytes of the member's data stand in in_buf behind in_pos.
+inline bool can_load_word(const Bits& b) {
+  return b.in_pos <= in_buf_size - 8 && b.packed_remaining >= 8;
+}
+
+// Tops the word up to 56 bits or more from in_buf. The bits below count
+// receive the data bytes that follow, which a later top-up puts in the same
+// place again.
+inline __attribute__((always_inline)) void load_word(Bits& b, const uint8_t* in_buf) {
+  b.word |= load_be64(in_buf + b.in_pos) >> b.count;
+  uint32_t take = (63 - b.count) >> 3;
+  b.in_pos += take;
+  b.packed_remaining -= take;
+  b.count |= 56;
+}
+
+// Drops n bits (at most 16). The careful form keeps at least 16 bits in the
+// word after every drop, as fill_bits does; the quick one is used only where
+// the word was topped up for a whole step.
+template <bool careful>
+inline __attribute__((always_inline)) void drop(Bits& b, const uint8_t* in_buf, uint32_t n) {
+  b.word <<= n;
+  b.count -= n;
+  if (careful && b.count < 16) {
+    if (can_load_word(b))
+      load_word(b, in_buf);
+    else
+      b = top_up_slow(b);
+  }
+}
+
+// The tree part of a lookup, for codes longer than the table.
+__attribute__((noinline)) uint32_t walk_tree(uint32_t v, uint64_t word, int table_bits,
+                                             uint32_t symbol_count) {
+  uint32_t window = uint32_t(word >> 48);
+  uint32_t mask = 1u << (15 - table_bits);
+  while (v >= symbol_count) {
+    if (mask == 0 || v >= uint32_t(tree_nodes)) fail_bad_table();
+    v = (window & mask) != 0 ? wa->tree_right[v] : wa->tree_left[v];
+    mask >>= 1;
+  }
+  return v;
+}
+
+// Lookup tables of the loop: the entry of a symbol holds the symbol and its
+// code length, that of a tree node the node and the flag bit 31.
+constexpr uint32_t node_flag = 0x80000000u;
+
+struct FastTables {
+  uint32_t lit[4096];
+  uint32_t position[256];
+};
+
+void build_fast_tables(FastTables& t) {
+  for (uint32_t i = 0; i < 4096; ++i) {
+    uint32_t v = wa->lit_lookup[i];
+    t.lit[i] = v >= uint32_t(lit_symbols) ? node_flag | v : v | uint32_t(wa->lit_lengths[v]) << 16;
+  }
+  const uint32_t position_count = wa->position_count;
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t v = wa->small_lookup[i];
+    t.position[i] = v >= position_count ? node_flag | v : v | uint32_t(wa->small_lengths[v]) << 16;
+  }
+}
+
+struct Output {
+  uint8_t* ring;
+  uint32_t out_count;
+  uint32_t fill;
+  uint32_t member_size;
+  bool progress;
+};
+
+// Hands the full ring to the sink and reports done bytes.
+__attribute__((noinline)) void flush_full_ring(uint32_t done, const Output& o) {
+  flush_ring(int32_t(ring_capacity));
+  if (o.progress) show_progress(done, o.member_size);
+}
+
+// Copies a match of length bytes from distance value d, as if one byte at a
+// time: a distance shorter than the length repeats what the match has just
+// written. out_count already includes the match.
+inline __attribute__((always_inline)) void copy_match(Output& o, uint32_t length, uint32_t d) {
+  constexpr uint32_t mask = ring_capacity - 1;
+  uint8_t* const ring = o.ring;
+  uint32_t fill = o.fill;
+  uint32_t src = (fill - d - 1) & mask;
+  uint32_t distance = d + 1;
+  if (fill + length < ring_capacity && src + length <= ring_capacity) {
+    // In one piece, without a flush in between.
+    uint8_t* dst = ring + fill;
+    const uint8_t* from = ring + src;
+    if ((src < fill && distance >= 8) || src >= fill + length) {
+      // No byte of the source is written before it is read.
+      if (length >= 8) {
+        uint32_t k = 0;
+        for (; k + 8 < length; k += 8) store_u64(dst + k, load_u64(from + k));
+        store_u64(dst + length - 8, load_u64(from + length - 8));
+      } else {
+        for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
+      }
+      o.fill = fill + length;
+      return;
+    }
+    if (src < fill) {
+      // A short distance: the match repeats its own first bytes.
+      for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
+      o.fill = fill + length;
+      return;
+    }
+  }
+  while (length != 0) {
+    uint32_t room = ring_capacity - fill;
+    uint32_t n = length < room ? length : room;
+    uint8_t* dst = ring + fill;
+    for (uint32_t k = 0; k < n; ++k) dst[k] = ring[(src + k) & mask];
+    src = (src + n) & mask;
+    fill += n;
+    length -= n;
+    if (fill == ring_capacity) {
+      flush_full_ring(o.out_count, o);
+      fill = 0;
+    }
+  }
+  o.fill = fill;
+}
+
+// One literal/length code and, for a match, its position.
+template <bool careful>
+inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const FastTables& t,
+                                                       const uint8_t* in_buf) {
+  if (careful && b.count < 16) b = top_up_slow(b);
+  uint32_t e = t.lit[b.word >> 52];
+  uint32_t c, n;
+  if ((e & node_flag) == 0) {
+    c = e & 0xFFFF;
+    n = e >> 16;
+  } else {
+    c = walk_tree(e & 0xFFFF, b.word, 12, lit_symbols);
+    n = wa->lit_lengths[c];
+  }
+  drop<careful>(b, in_buf, n);
+
+  if (c < 256) {
+    o.ring[o.fill++] = uint8_t(c);
+    if (o.fill == ring_capacity) {
+      flush_full_ring(o.out_count + 1, o);
+      o.fill = 0;
+    }
+    ++o.out_count;
+    return;
+  }
+
+  e = t.position[b.word >> 56];
+  uint32_t d;
+  if ((e & node_flag) == 0) {
+    d = e & 0xFFFF;
+    n = e >> 16;
+  } else {
+    d = walk_tree(e & 0xFFFF, b.word, 8, wa->position_count);
+    n = wa->small_lengths[d];
+  }
+  drop<careful>(b, in_buf, n);
+  if (d > 1) {
+    uint32_t extra_bits = d - 1;
+    uint32_t extra = uint32_t(b.word >> (64 - extra_bits));
+    drop<careful>(b, in_buf, extra_bits);
+    d = (1u << extra_bits) + extra;
+  }
+  uint32_t length = c - 253;
+  o.out_count += length;
+  copy_match(o, length, d);
+}
+
+}  // namespace
+
+void decode_member() {
+  const uint8_t* header = wa->header;
+  const char method = char(header[5]);
+  wa->dict_bits = method_parameters(method).dict_bits;
+  wa->member_size = get_u32(header + 11);
+  wa->packed_remaining = get_u32(header + 7);
+  wa->crc = 0;
+  wa->ring_size = ring_capacity;
+  start_member_decoding(method);
+  wa->out_count = 0;
+  wa->ring_fill = 0;
+
+  const uint8_t* const in_buf = wa->in_buf;
+  FastTables tables;
+  Output o;
+  o.ring = wa->ring;
+  o.out_count = 0;
+  o.fill = 0;
+  o.member_size = wa->member_size;
+  o.progress = wa->output_file != invalid_file;
+  uint32_t block_left = 0;
+  Bits b = load_bits();
+
+  while (o.out_count < o.member_size) {
+    if (block_left == 0) {
+      store_bits(b);
+      read_block_header();
+      block_left = wa->block_remaining != 0 ? wa->block_remaining : 0x10000u;
+      build_fast_tables(tables);
+      b = load_bits();
+    }
+    --block_left;
+    // A step takes at most 16 + 16 + 15 bits.
+    if (can_load_word(b)) {
+      load_word(b, in_buf);
+      decode_step<false>(b, o, tables, in_buf);
+    } else {
+      decode_step<true>(b, o, tables, in_buf);
+    }
+  }
+
+  if (o.fill != 0) {
+    flush_ring(int32_t(o.fill));
+    if (o.progress) show_progress(o.out_count + o.fill, o.member_size);
+  }
+  wa->out_count = o.out_count;
+  wa->ring_fill = o.fill;
+  wa->block_remaining = uint16_t(block_left);
+  store_bits(b);
+}

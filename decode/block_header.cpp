@@ -1,0 +1,118 @@
+// The block header of -lh4- to -lh7-: the code-length code, the literal/length
+// code and the position code, each sent as a list of code lengths; and the
+// symbol decoders that use them.
+#include "decode/decode_internal.h"
+#include "startup/startup.h"
+
+namespace {
+
+constexpr MethodParameters methods[4] = {
+    {12, 14, 4},  // -lh4-
+    {13, 14, 4},  // -lh5-
+    {15, 17, 5},  // -lh6-
+    {16, 17, 5},  // -lh7-
+};
+
+constexpr int small_capacity = int(sizeof(WorkArea::small_lengths));
+
+}  // namespace
+
+const MethodParameters& method_parameters(char method) {
+  // Only '4' to '7' reach the decoder; anything else is held to that range.
+  int index = method & 0x0F;
+  if (index < 4) index = 4;
+  if (index > 7) index = 7;
+  return methods[index - 4];
+}
+
+void start_member_decoding(char method) {
+  const MethodParameters& m = method_parameters(method);
+  wa->position_count = m.position_count;
+  wa->position_count_bits = m.position_count_bits;
+  wa->bit_window = 0;
+  wa->pending_byte = 0;
+  wa->pending_bits = 0;
+  fill_bits(16);
+  wa->block_remaining = 0;
+}
+
+void load_small_lengths(int16_t symbol_count, int16_t count_bits, int16_t zero_run_after) {
+  uint8_t* lengths = wa->small_lengths;
+  if (symbol_count < 0 || symbol_count > small_capacity) fail_bad_table();
+  int n = read_bits(uint8_t(count_bits));
+  if (n == 0) {
+    bytes_fill(lengths, 0, uint32_t(symbol_count));
+    uint16_t c = read_bits(uint8_t(count_bits));
+    // A single symbol that takes no bits; it must belong to the alphabet.
+    if (c >= symbol_count) fail_bad_table();
+    for (int i = 0; i < 256; ++i) wa->small_lookup[i] = c;
+    return;
+  }
+  int i = 0;
+  do {
+    int c = read_bits(3);
+    if (c == 7) {
+      // Unary escape: one more for every 1-bit up to the first 0-bit.
+      for (uint32_t mask = 0x8000; mask != 0 && (wa->bit_window & mask) != 0; mask >>= 1) ++c;
+      fill_bits(uint8_t(c - 6));
+    }
+    if (i >= small_capacity) fail_bad_table();
+    lengths[i++] = uint8_t(c);
+    if (i == zero_run_after) {
+      int z = read_bits(2);
+      if (i + z > small_capacity) fail_bad_table();
+      for (; z > 0; --z) lengths[i++] = 0;
+    }
+  } while (i < n);
+  for (; i < symbol_count; ++i) lengths[i] = 0;
+  build_decode_table(symbol_count, lengths, 8, wa->small_lookup);
+}
+
+void load_lit_lengths() {
+  uint8_t* lengths = wa->lit_lengths;
+  int n = read_bits(9);
+  if (n == 0) {
+    bytes_fill(lengths, 0, lit_symbols);
+    uint16_t c = read_bits(9);
+    if (c >= lit_symbols) fail_bad_table();
+    for (int i = 0; i < 4096; ++i) wa->lit_lookup[i] = c;
+    return;
+  }
+  int i = 0;
+  while (i < n) {
+    uint16_t c = lookup_symbol(wa->small_lookup, 8, 19);
+    fill_bits(wa->small_lengths[c]);
+    if (c <= 2) {
+      int run = c == 0 ? 1 : c == 1 ? read_bits(4) + 3 : read_bits(9) + 20;
+      if (i + run > lit_symbols) fail_bad_table();
+      for (; run > 0; --run) lengths[i++] = 0;
+    } else {
+      if (i >= lit_symbols) fail_bad_table();
+      lengths[i++] = uint8_t(c - 2);
+    }
+  }
+  for (; i < lit_symbols; ++i) lengths[i] = 0;
+  build_decode_table(lit_symbols, lengths, 12, wa->lit_lookup);
+}
+
+void read_block_header() {
+  wa->block_remaining = read_bits(16);
+  load_small_lengths(19, 5, 3);
+  load_lit_lengths();
+  load_small_lengths(int16_t(wa->position_count), int16_t(wa->position_count_bits), -1);
+}
+
+uint16_t next_lit_symbol() {
+  if (wa->block_remaining == 0) read_block_header();
+  --wa->block_remaining;
+  uint16_t j = lookup_symbol(wa->lit_lookup, 12, lit_symbols);
+  fill_bits(wa->lit_lengths[j]);
+  return j;
+}
+
+uint16_t next_position() {
+  uint16_t j = lookup_symbol(wa->small_lookup, 8, wa->position_count);
+  fill_bits(wa->small_lengths[j]);
+  if (j <= 1) return j;
+  return uint16_t((1u << (j - 1)) + read_bits(uint8_t(j - 1)));
+}
