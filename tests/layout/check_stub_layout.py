@@ -1,0 +1,346 @@
+#!/usr/bin/env python3
+"""Static checks of a Windows stub: the DOS layout that the self-extracting
+file relies on, what the DOS code does, the PE headers as objdump reads them
+(subsystem, relocations, imported DLLs and calls), the dialog templates and
+the icon.
+
+Usage: check_stub_layout.py STUB.exe [--max-size BYTES]
+Exit code 77 (skipped) when the stub or objdump is missing.
+"""
+import argparse
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+SKIP = 77
+
+WS_POPUP, WS_CHILD, WS_VISIBLE, WS_DISABLED = 0x80000000, 0x40000000, 0x10000000, 0x08000000
+WS_CAPTION, WS_BORDER, WS_VSCROLL, WS_SYSMENU = 0x00C00000, 0x00800000, 0x00200000, 0x00080000
+WS_GROUP, WS_TABSTOP = 0x00020000, 0x00010000
+DS_SETFONT, DS_MODALFRAME, WS_EX_DLGMODALFRAME = 0x40, 0x80, 0x1
+SS_LEFT, SS_LEFTNOWORDWRAP, SS_NOPREFIX = 0x0, 0xC, 0x80
+ES_AUTOHSCROLL, ES_OEMCONVERT = 0x80, 0x400
+BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_CHECKBOX, BS_AUTOCHECKBOX = 0, 1, 2, 3
+LBS_NOTIFY, LBS_SORT, LBS_OWNERDRAWFIXED, LBS_HASSTRINGS, LBS_DISABLENOSCROLL = 1, 2, 0x10, 0x40, 0x1000
+CBS_DROPDOWNLIST, CBS_OWNERDRAWFIXED, CBS_AUTOHSCROLL, CBS_SORT, CBS_HASSTRINGS = 3, 0x10, 0x40, 0x100, 0x200
+CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static", 0x83: "listbox", 0x85: "combobox"}
+
+SHOWN = WS_CHILD | WS_VISIBLE
+HIDDEN = WS_CHILD | WS_DISABLED
+DIALOG_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
+LIST = WS_BORDER | WS_VSCROLL | LBS_DISABLENOSCROLL | LBS_NOTIFY | LBS_SORT | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS
+
+# id, class, text, x, y, width, height, style
+SFX_DIALOG = [
+    (103, "static", "Install &Directory:", 10, 7, 157, 8, SHOWN | SS_LEFT | WS_GROUP),
+    (100, "edit", "", 10, 18, 135, 12, SHOWN | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_OEMCONVERT),
+    (104, "button", "&Reference...", 148, 17, 48, 14, SHOWN | BS_PUSHBUTTON | WS_TABSTOP),
+    (101, "static", "", 12, 60, 130, 8, SHOWN | SS_LEFTNOWORDWRAP | WS_GROUP),
+    (102, "static", "", 148, 60, 45, 8, SHOWN | SS_LEFTNOWORDWRAP | WS_GROUP),
+    (1, "button", "&Ok", 49, 72, 40, 14, SHOWN | BS_DEFPUSHBUTTON | WS_TABSTOP),
+    (2, "button", "&Cancel", 114, 72, 40, 14, SHOWN | BS_PUSHBUTTON | WS_TABSTOP),
+    (105, "button", "&Start Menu", 12, 32, 176, 12, SHOWN | BS_CHECKBOX | WS_TABSTOP),
+    (106, "button", "Set Cl&ass", 12, 44, 176, 12, SHOWN | BS_CHECKBOX | WS_TABSTOP),
+]
+GET_DIR_DIALOG = [
+    (0xFFFF, "static", "&Directory:", 10, 11, 92, 9, SHOWN | SS_LEFT | WS_GROUP),
+    (1088, "static", "", 10, 22, 92, 9, SHOWN | SS_LEFT | SS_NOPREFIX | WS_GROUP),
+    (1121, "listbox", "", 10, 34, 92, 68, SHOWN | LIST | WS_TABSTOP),
+    (1091, "static", "Dri&ve:", 10, 106, 92, 9, SHOWN | SS_LEFT | WS_GROUP),
+    (1137, "combobox", "", 10, 116, 92, 68,
+     SHOWN | WS_BORDER | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED
+     | CBS_AUTOHSCROLL | CBS_SORT | CBS_HASSTRINGS),
+    (1, "button", "&Ok", 115, 12, 50, 14, SHOWN | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP),
+    (2, "button", "&Cancel", 115, 30, 50, 14, SHOWN | BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP),
+    (1038, "button", "&Help", 115, 55, 50, 14, SHOWN | BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP),
+    (1090, "static", "File&name:", -269, 8, 76, 9, HIDDEN | SS_LEFT | WS_GROUP),
+    (1152, "edit", "", -271, 20, 90, 12, HIDDEN | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_OEMCONVERT),
+    (1120, "listbox", "", -269, 37, 90, 68, HIDDEN | LIST),
+    (1089, "static", "File &Type:", -269, 109, 90, 9, HIDDEN | SS_LEFT | WS_GROUP),
+    (1136, "combobox", "", -268, 121, 90, 36,
+     HIDDEN | WS_BORDER | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_AUTOHSCROLL),
+    (1040, "button", "Over&write", -263, 139, 63, 12, HIDDEN | BS_AUTOCHECKBOX | WS_GROUP),
+]
+
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "advapi32.dll", "shell32.dll"}
+# The calls through which the stub reaches its own file, member files, the
+# volume, environment, registry and code page.
+REQUIRED_CALLS = [
+    "_lopen", "_llseek", "_lread", "_lclose", "CreateFileA", "WriteFile", "CloseHandle",
+    "GetFileAttributesA", "SetFileAttributesA", "GetFileTime", "SetFileTime", "CreateDirectoryA",
+    "DeleteFileA", "GetVolumeInformationA", "GetEnvironmentVariableA", "GetWindowsDirectoryA",
+    "GetSystemDirectoryA", "RegOpenKeyExA", "RegQueryValueExA", "SearchPathA", "GetFileTitleA",
+    "SystemTimeToFileTime", "FileTimeToSystemTime", "IsDBCSLeadByte", "CharPrevA",
+    "GetOpenFileNameA", "DialogBoxParamA", "MessageBoxA", "PeekMessageA", "IsDialogMessageA",
+    "ExitProcess",
+]
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+class Pe:
+    def __init__(self, data):
+        self.data = data
+        self.pe = struct.unpack_from("<I", data, 0x3C)[0]
+        self.machine, self.nsections = struct.unpack_from("<HH", data, self.pe + 4)
+        optional_size = struct.unpack_from("<H", data, self.pe + 20)[0]
+        self.opt = self.pe + 24
+        self.magic = struct.unpack_from("<H", data, self.opt)[0]
+        directories = self.opt + (96 if self.magic == 0x10B else 112)
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+        table = self.opt + optional_size
+        self.sections = []
+        for i in range(self.nsections):
+            name, vsize, va, rsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(), vsize, va, rsize, raw))
+        self.size_of_headers = struct.unpack_from("<I", data, self.opt + 60)[0]
+
+    def offset(self, rva):
+        for _, vsize, va, rsize, raw in self.sections:
+            if va <= rva < va + max(vsize, rsize):
+                return raw + rva - va
+        raise ValueError("rva %#x outside the sections" % rva)
+
+    def resources(self):
+        """{(type, name): bytes} of the first language of each resource."""
+        base_rva = self.directories[2][0]
+        base = self.offset(base_rva)
+
+        def entries(at):
+            named, ids = struct.unpack_from("<HH", self.data, at + 12)
+            for i in range(named + ids):
+                key, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
+                if key & 0x80000000:
+                    o = base + (key & 0x7FFFFFFF)
+                    n = struct.unpack_from("<H", self.data, o)[0]
+                    key = self.data[o + 2:o + 2 + 2 * n].decode("utf-16-le")
+                yield key, target
+
+        found = {}
+        for rtype, t in entries(base):
+            for name, n in entries(base + (t & 0x7FFFFFFF)):
+                _, leaf = next(entries(base + (n & 0x7FFFFFFF)))
+                rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                o = self.offset(rva)
+                found[(rtype, name)] = self.data[o:o + size]
+        return found
+
+
+def sz_or_ord(data, at):
+    first = struct.unpack_from("<H", data, at)[0]
+    if first == 0xFFFF:
+        return struct.unpack_from("<H", data, at + 2)[0], at + 4
+    end = at
+    while struct.unpack_from("<H", data, end)[0] != 0:
+        end += 2
+    return data[at:end].decode("utf-16-le"), end + 2
+
+
+def align4(n):
+    return (n + 3) & ~3
+
+
+def parse_dialog(data):
+    """Returns (extended, style, exstyle, (x, y, cx, cy), title, items, has_font)."""
+    extended = struct.unpack_from("<HH", data, 0) == (1, 0xFFFF)
+    if extended:
+        _, _, _, exstyle, style, count, x, y, cx, cy = struct.unpack_from("<HHIIIHhhhh", data, 0)
+        at = 26
+    else:
+        style, exstyle, count, x, y, cx, cy = struct.unpack_from("<IIHhhhh", data, 0)
+        at = 18
+    _, at = sz_or_ord(data, at)  # menu
+    _, at = sz_or_ord(data, at)  # class
+    title, at = sz_or_ord(data, at)
+    items = []
+    for _ in range(count):
+        at = align4(at)
+        if extended:
+            _, iexstyle, istyle, ix, iy, icx, icy, iid = struct.unpack_from("<IIIhhhhI", data, at)
+            at += 24
+        else:
+            istyle, iexstyle, ix, iy, icx, icy, iid = struct.unpack_from("<IIhhhhH", data, at)
+            at += 18
+        cls, at = sz_or_ord(data, at)
+        text, at = sz_or_ord(data, at)
+        extra = struct.unpack_from("<H", data, at)[0]
+        at += 2 + extra
+        cls = CLASSES.get(cls, cls) if isinstance(cls, int) else cls.lower()
+        items.append((iid & 0xFFFF, cls, text if isinstance(text, str) else "#%d" % text,
+                      ix, iy, icx, icy, istyle))
+    return extended, style, exstyle, (x, y, cx, cy), title, items, bool(style & DS_SETFONT)
+
+
+def check_dialog(resources, name, extended, frame, title, exstyle, expected):
+    data = resources.get((5, name))
+    if not check(data is not None, "dialog %s is missing" % name):
+        return
+    got = parse_dialog(data)
+    check(got[0] == extended, "%s: %s template expected" % (name, "extended" if extended else "classic"))
+    check(got[1] == DIALOG_STYLE, "%s: style %#x" % (name, got[1]))
+    check(got[2] == exstyle, "%s: extended style %#x" % (name, got[2]))
+    check(got[3] == frame, "%s: position and size %s" % (name, got[3]))
+    check(got[4] == title, "%s: caption %r" % (name, got[4]))
+    check(not got[6], "%s: names a font" % name)
+    check(len(got[5]) == len(expected), "%s: %d controls" % (name, len(got[5])))
+    for have, want in zip(got[5], expected):
+        check(have == want, "%s: control %s differs from %s" % (name, have, want))
+
+
+def check_icon(resources):
+    groups = [data for (rtype, _), data in resources.items() if rtype == 14]
+    if not check(len(groups) == 1, "one icon group expected"):
+        return
+    icon_ids = {name for (rtype, name) in resources if rtype == 3}
+    group = groups[0]
+    reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+    sizes = set()
+    for i in range(count):
+        w, h, colours, _, planes, bits, size, ident = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        image = resources.get((3, ident))
+        if not check(image is not None, "icon image %d is missing" % ident):
+            continue
+        header = struct.unpack_from("<IiiHH", image, 0)
+        check(header == (40, w, 2 * h, 1, 4), "icon image %d: header %s" % (ident, header))
+        check(colours == 16 and bits == 4, "icon %dx%d is not of 16 colours" % (w, h))
+        sizes.add((w, h))
+    check(sizes == {(32, 32), (16, 16)}, "icon sizes %s" % sizes)
+    check(len(icon_ids) == count, "icon images %s" % icon_ids)
+    check((14, 1) in resources, "the icon group is not IDI_ICON1 (1)")
+
+
+class Dos:
+    """Runs the few 8086 instructions a DOS notice needs; anything else fails."""
+
+    def __init__(self, memory, ip):
+        self.memory, self.ip = memory, ip
+        self.ah = self.al = self.dh = self.dl = 0
+        self.printed, self.status = "", None
+
+    def run(self):
+        stack = []
+        for _ in range(100):
+            op = self.memory[self.ip]
+            if op == 0x0E:  # push cs
+                stack.append("cs")
+                self.ip += 1
+            elif op == 0x1F:  # pop ds
+                check(stack.pop() == "cs", "DOS code: DS is not CS")
+                self.ip += 1
+            elif op == 0xBA:  # mov dx, imm16
+                self.dl, self.dh = self.memory[self.ip + 1], self.memory[self.ip + 2]
+                self.ip += 3
+            elif op == 0xB4:  # mov ah, imm8
+                self.ah = self.memory[self.ip + 1]
+                self.ip += 2
+            elif op == 0xB8:  # mov ax, imm16
+                self.al, self.ah = self.memory[self.ip + 1], self.memory[self.ip + 2]
+                self.ip += 3
+            elif op == 0xCD and self.memory[self.ip + 1] == 0x21:
+                self.ip += 2
+                if self.ah == 0x09:
+                    at = self.dh << 8 | self.dl
+                    end = self.memory.index(b"$", at)
+                    self.printed += self.memory[at:end].decode("ascii")
+                elif self.ah == 0x4C:
+                    self.status = self.al
+                    return
+                else:
+                    failures.append("DOS code: int 21h function %#x" % self.ah)
+                    return
+            else:
+                failures.append("DOS code: unexpected opcode %#x at %#x" % (op, self.ip))
+                return
+        failures.append("DOS code does not end")
+
+
+def check_dos(data, max_settings_end=1115):
+    magic, last, pages, relocs, paragraphs, min_extra = struct.unpack_from("<2sHHHHH", data, 0)
+    ss, sp, _, ip, cs, reloc_table = struct.unpack_from("<HHHHHH", data, 0x0E)
+    check(magic == b"MZ", "no MZ signature")
+    check(paragraphs == 32, "DOS header declares %d paragraphs" % paragraphs)
+    check(reloc_table == 0x40 and relocs == 0, "DOS relocation table at %#x" % reloc_table)
+    check(not any(data[512:1120]), "bytes 512 to 1119 are not zero")
+    entry = 512 + cs * 16 + ip
+    check(entry == 1120, "DOS code starts at %d" % entry)
+    dos_end = pages * 512 - (512 - last if last else 0)
+    image = data[512:dos_end]
+    check(dos_end > 1120 and dos_end <= len(data), "DOS image ends at %d" % dos_end)
+    stack_top = ss * 16 + sp
+    check(len(image) < stack_top <= len(image) + min_extra * 16, "DOS stack at %#x" % stack_top)
+    machine = Dos(bytes(image), entry - 512)
+    machine.run()
+    check(machine.status == 1, "DOS code ends with %s" % machine.status)
+    check("32-bit Windows" in machine.printed and machine.printed.endswith("\r\n")
+          and machine.printed.count("\n") == 1, "DOS notice %r" % machine.printed)
+    e_lfanew = struct.unpack_from("<I", data, 0x3C)[0]
+    check(e_lfanew >= dos_end and e_lfanew % 8 == 0, "PE header at %d" % e_lfanew)
+    check(data[e_lfanew:e_lfanew + 4] == b"PE\0\0", "no PE signature")
+    check(max_settings_end <= 1120, "settings area")
+
+
+def check_objdump(path):
+    objdump = shutil.which("objdump") or shutil.which("x86_64-w64-mingw32-objdump")
+    if objdump is None:
+        print("skipped: objdump not found")
+        sys.exit(SKIP)
+    text = subprocess.run([objdump, "-p", path], capture_output=True, text=True, check=True).stdout
+    field = lambda name: re.search(r"^%s\s+(\S+)" % name, text, re.M).group(1)
+    check(field("Subsystem") == "00000002", "subsystem %s, not Windows GUI" % field("Subsystem"))
+    check(field("MajorSubsystemVersion") == "3" and field("MinorSubsystemVersion") == "10",
+          "subsystem version %s.%s" % (field("MajorSubsystemVersion"), field("MinorSubsystemVersion")))
+    check("relocations stripped" not in text, "relocations stripped")
+    reloc = re.search(r"Entry 5 (\w+) (\w+) Base Relocation Directory", text)
+    check(reloc is not None and int(reloc.group(2), 16) > 0, "no base relocations")
+    check("symbols stripped" in text or "debugging information removed" in text, "not stripped")
+    dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", text)}
+    check(dlls <= ALLOWED_DLLS, "imports from %s" % sorted(dlls - ALLOWED_DLLS))
+    imported = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", text, re.M))
+    missing = [name for name in REQUIRED_CALLS if name not in imported]
+    check(not missing, "does not import %s" % missing)
+    check(not re.search(r"Entry 9 [0-9a-f]*[1-9a-f][0-9a-f]* ", text), "has a TLS directory")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("stub")
+    parser.add_argument("--max-size", type=int)
+    args = parser.parse_args()
+    if not os.path.exists(args.stub):
+        print("skipped: %s was not built (mingw-w64 missing?)" % args.stub)
+        return SKIP
+    data = open(args.stub, "rb").read()
+    print("%s: %d bytes" % (os.path.basename(args.stub), len(data)))
+    if args.max_size is not None:
+        check(len(data) <= args.max_size, "%d bytes, more than %d" % (len(data), args.max_size))
+
+    check_dos(data)
+    pe = Pe(data)
+    first = min(va for _, _, va, _, _ in pe.sections)
+    check(pe.size_of_headers <= first, "headers run into the first section")
+    for name, _, _, rsize, raw in pe.sections:
+        check(raw + rsize <= len(data), "section %s runs past the file" % name)
+    check_objdump(args.stub)
+
+    resources = pe.resources()
+    check_dialog(resources, "SFXDIALOG", True, (32, 32, 205, 95), "Install", WS_EX_DLGMODALFRAME,
+                 SFX_DIALOG)
+    check_dialog(resources, "GETDIRDIALOG", False, (24, 24, 175, 140), "", 0, GET_DIR_DIALOG)
+    check_icon(resources)
+
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
