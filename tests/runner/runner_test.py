@@ -1,0 +1,266 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the native runner on self-extracting files of exact
+shapes: the switches, the directory question, the message member, the
+overwrite rules, CRC errors, the integrity value, attributes, times, names
+that would leave the extraction directory, code pages and Ctrl-C."""
+
+import argparse
+import os
+import signal
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
+import lzh  # noqa: E402
+import sfx  # noqa: E402
+
+RUNNER = None
+T_OLD = 1262322000   # 2010-01-01
+T_NEW = 1700000000   # 2023-11-14
+
+
+class Case:
+    def __init__(self, work):
+        self.work = work
+        self.root = os.path.join(work, "root")
+        self.dest = os.path.join(work, "dest")
+        os.makedirs(self.root)
+
+    def sfx(self, arc, **settings):
+        path = os.path.join(self.work, "setup.exe")
+        sfx.write_sfx(path, arc, **settings)
+        return path
+
+    def run(self, arc, args=(), answers="", settings=None, extra=()):
+        path = self.sfx(arc, **(settings or {}))
+        r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers)
+        return r.returncode, r.stderr.decode("utf-8", "replace")
+
+    def read(self, *parts):
+        with open(os.path.join(self.dest, *parts), "rb") as f:
+            return f.read()
+
+    def exists(self, *parts):
+        return os.path.exists(os.path.join(self.dest, *parts))
+
+
+def three_members(times=(T_NEW, T_NEW, T_NEW)):
+    return [lzh.member(b"a.txt", b"alpha\n" * 100, time=times[0]),
+            lzh.member(b"b.txt", b"bravo\n" * 100, time=times[1], dirname=b"sub\xff"),
+            lzh.member(b"c.txt", b"charlie\n" * 100, time=times[2])]
+
+
+def test_auto_start_and_switches(c):
+    arc = lzh.archive(*three_members())
+    code, err = c.run(arc, ["-n", c.dest])
+    assert code == 1, err
+    assert c.read("a.txt") == b"alpha\n" * 100 and c.read("sub", "b.txt") == b"bravo\n" * 100
+    # Settings bit 0 starts by itself; "-N-" in capitals turns it off, and the
+    # question's end of input is Cancel: nothing is written, exit code 0.
+    code, err = c.run(arc, ["-N-", os.path.join(c.work, "other")], settings={"flags": 1})
+    assert code == 0 and not os.path.exists(os.path.join(c.work, "other")), err
+    # "$Flag=1" in the script starts by itself; 257 takes it back.
+    for flag, started in ((b"1", True), (b"257", False)):
+        # The archive's own directory lies on drive C:, the root folder.
+        target = os.path.join(c.root, "flag" + flag.decode())
+        script = lzh.member(b"$", b"$Flag=" + flag + b"\r\n$InstallDir=C:\\flag" + flag + b"\r\n")
+        code, err = c.run(lzh.archive(script, *three_members()))
+        assert (code == 1) == started and os.path.isdir(target) == started, (flag, code, err)
+
+
+def test_directory_question(c):
+    arc = lzh.archive(*three_members())
+    # A network path is refused and asked again; quotes are removed.
+    quoted = '"' + c.dest[:5] + '"' + c.dest[5:]
+    code, err = c.run(arc, [], answers="\\\\server\\share\n" + quoted + "\n")
+    assert code == 1, err
+    assert "Invalid directory" in err
+    assert c.read("c.txt") == b"charlie\n" * 100
+
+
+def test_message_member(c):
+    arc = lzh.archive(lzh.member(b"!", b"Install the example?"), *three_members())
+    code, err = c.run(arc, ["-n", c.dest], answers="n\n")
+    assert code == 0 and not os.path.exists(c.dest), err
+    assert "Install the example?" in err
+    code, err = c.run(arc, ["-n", c.dest], answers="y\n")
+    assert code == 1 and c.exists("a.txt"), err
+
+
+def put(path, data, mtime):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.utime(path, (mtime, mtime))
+
+
+def test_overwrite_rules(c):
+    arc = lzh.archive(*three_members(times=(T_OLD, T_OLD, T_OLD)))
+    a = os.path.join(c.dest, "a.txt")
+    # An existing file at least as new is skipped silently, even with bit 1.
+    put(a, b"mine", T_NEW)
+    code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
+    assert code == 1 and c.read("a.txt") == b"mine" and "Overwrite?" not in err, err
+    # "-c": the question comes; No keeps the file, Yes replaces it.
+    code, err = c.run(arc, ["-c", "-n", c.dest], answers="n\ny\ny\n")
+    assert code == 1 and c.read("a.txt") == b"mine" and "Overwrite?" in err, err
+    code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\ny\ny\n")
+    assert code == 1 and c.read("a.txt") == b"alpha\n" * 100, err
+    # Cancel stops the pass: later members are not written, nothing deleted.
+    os.remove(os.path.join(c.dest, "c.txt"))
+    put(os.path.join(c.dest, "sub", "b.txt"), b"old b", T_OLD - 100)
+    code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\nc\n")
+    assert code == 1 and c.read("sub", "b.txt") == b"old b" and not c.exists("c.txt"), err
+    # An older file is replaced without a question when bit 1 says so.
+    put(a, b"older", T_OLD - 1000)
+    code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
+    assert code == 1 and c.read("a.txt") == b"alpha\n" * 100 and "Overwrite?" not in err, err
+
+
+def test_crc_error_stops_the_pass(c):
+    members = three_members()
+    bad = bytearray(members[1])
+    bad[-5] ^= 0x20  # a byte of b.txt's data
+    arc = lzh.archive(members[0], bytes(bad), members[2])
+    code, err = c.run(arc, ["-n", c.dest])
+    assert code == 1 and "CRC ERROR" in err, err
+    assert c.read("a.txt") == b"alpha\n" * 100
+    assert not c.exists("sub", "b.txt") and not c.exists("c.txt")
+
+
+def test_integrity_value(c):
+    members = three_members()
+    check = 0
+    for m in members:
+        check ^= struct.unpack_from("<H", m, 21)[0]
+    arc = struct.pack("<H", check) + lzh.archive(*members)
+    code, err = c.run(arc, ["-n", c.dest], settings={"flags": 4})
+    assert code == 1 and c.exists("c.txt"), err
+    # One member's file-CRC field changed, its header CRC made right again.
+    tampered = lzh.member(b"b.txt", b"bravo\n" * 100, dirname=b"sub\xff", time=T_NEW,
+                          crc=lzh.crc16(b"bravo\n" * 100) ^ 1)
+    arc = struct.pack("<H", check) + lzh.archive(members[0], tampered, members[2])
+    code, err = c.run(arc, ["-n", os.path.join(c.work, "t")], settings={"flags": 4})
+    assert code == 0 and "Tampered DATA" in err, err
+    assert not os.path.exists(os.path.join(c.work, "t"))
+
+
+def test_attributes_and_times(c):
+    ro = lzh.member(b"ro.txt", b"read only", attr=0x21, time=T_OLD)
+    wt = lzh.member(b"w.txt", b"windows times", os_id=b"W", time=T_OLD,
+                    windows_times=(T_OLD, T_NEW, T_NEW + 7))
+    arc = lzh.archive(ro, wt)
+    code, err = c.run(arc, ["-n", c.dest], settings={"restore_attributes": 47})
+    assert code == 1, err
+    mode = os.stat(os.path.join(c.dest, "ro.txt")).st_mode
+    assert not mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH), oct(mode)
+    assert int(os.stat(os.path.join(c.dest, "ro.txt")).st_mtime) == T_OLD
+    st = os.stat(os.path.join(c.dest, "w.txt"))
+    assert int(st.st_mtime) == T_NEW and int(st.st_atime) == T_NEW + 7, (st.st_mtime, st.st_atime)
+    # The read-only file again, with "-c" and Yes: without restore_attributes
+    # it cannot be replaced ("Open ERROR"); with it, it is.
+    if os.geteuid() != 0:  # root writes through read-only permissions
+        code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\ny\n")
+        assert code == 1 and "Open ERROR" in err, err
+    code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\ny\n",
+                      settings={"restore_attributes": 47})
+    assert code == 1 and "ERROR" not in err, err
+
+
+def test_names_stay_inside(c):
+    evil = lzh.member(b"evil.txt", b"x", dirname=b"a\xff..\xff..\xff")
+    after = lzh.member(b"after.txt", b"y")
+    code, err = c.run(lzh.archive(lzh.member(b"first.txt", b"1"), evil, after), ["-n", c.dest])
+    assert code == 1 and "Open ERROR" in err, err
+    assert not os.path.exists(os.path.join(c.work, "evil.txt"))
+    assert not os.path.exists(os.path.join(os.path.dirname(c.work), "evil.txt"))
+    assert c.exists("first.txt") and not c.exists("after.txt")
+    # A rooted name, a drive and a directory macro map into the root folder.
+    arc = lzh.archive(lzh.member(b"boot.ini", b"b", dirname=b"\xff"),
+                      lzh.member(b"x.txt", b"x", dirname=b"C:\xff"),
+                      lzh.member(b"a.fon", b"f", dirname=b"%WinDir%\xfffonts\xff"))
+    code, err = c.run(arc, ["-n", c.dest])
+    assert code == 1, err
+    for rel in ("boot.ini", "x.txt", os.path.join("WINDOWS", "fonts", "a.fon")):
+        assert os.path.isfile(os.path.join(c.root, rel)), (rel, sfx.tree_files(c.root))
+
+
+def test_code_pages(c):
+    arc = lzh.archive(lzh.member(b"\x83\x65\x83\x58\x83\x67.txt", b"sjis"))
+    code, err = c.run(arc, ["-n", c.dest])
+    assert code == 1 and c.read("\u30c6\u30b9\u30c8.txt") == b"sjis", (err, sfx.tree_files(c.dest))
+    path = c.sfx(lzh.archive(lzh.member(b"\xe9t\xe9.txt", b"latin")))
+    r = subprocess.run([RUNNER, "--root", c.root, "--codepage", "1252", path, "-n", c.dest],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    assert r.returncode == 1 and c.read("\u00e9t\u00e9.txt") == b"latin", r.stderr
+
+
+def wait_for(proc_err, text, deadline):
+    seen = b""
+    while time.time() < deadline:
+        chunk = os.read(proc_err, 4096)
+        if not chunk:
+            break
+        seen += chunk
+        if text.encode() in seen:
+            return seen
+    raise AssertionError(f"{text!r} never shown: {seen[-300:]!r}")
+
+
+def test_ctrl_c(c):
+    arc = lzh.archive(*three_members())
+    path = c.sfx(arc)
+    # Before the extraction: exit code 0, nothing written.
+    p = subprocess.Popen([RUNNER, "--root", c.root, path], stdin=subprocess.PIPE,
+                         stderr=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    wait_for(p.stderr.fileno(), "Directory", time.time() + 30)
+    p.send_signal(signal.SIGINT)
+    assert p.wait(30) == 0 and not os.path.exists(c.dest)
+    # During it: Ctrl-C at the overwrite question of b.txt, then Yes: the next
+    # progress report ends the run with 1; b.txt is deleted, a.txt stays.
+    big = lzh.member(b"b.txt", os.urandom(300000), dirname=b"sub\xff")
+    put(os.path.join(c.dest, "sub", "b.txt"), b"old", T_OLD)
+    path = c.sfx(lzh.archive(three_members()[0], big, three_members()[2]))
+    p = subprocess.Popen([RUNNER, "--root", c.root, path, "-c", "-n", c.dest],
+                         stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                         stdout=subprocess.DEVNULL)
+    wait_for(p.stderr.fileno(), "Overwrite?", time.time() + 30)
+    p.send_signal(signal.SIGINT)
+    time.sleep(0.2)
+    p.stdin.write(b"y\n")
+    p.stdin.close()
+    assert p.wait(30) == 1
+    assert c.exists("a.txt") and not c.exists("sub", "b.txt") and not c.exists("c.txt")
+
+
+def main():
+    global RUNNER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runner", required=True)
+    parser.add_argument("-k", default="")
+    args = parser.parse_args()
+    RUNNER = os.path.abspath(args.runner)
+    tests = [(n, f) for n, f in sorted(globals().items())
+             if n.startswith("test_") and args.k in n]
+    passed = failed = 0
+    for name, fn in tests:
+        with tempfile.TemporaryDirectory() as work:
+            try:
+                fn(Case(work))
+                passed += 1
+                print("ok  ", name)
+            except Exception:
+                failed += 1
+                print("FAIL", name)
+                traceback.print_exc()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
