@@ -1,0 +1,95 @@
+#include "pack/archive_check.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "pack/crc16.h"
+#include "pack/member_header.h"
+#include "pack/pack_error.h"
+
+namespace pack {
+namespace {
+
+unsigned get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+
+uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
+  return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
+}
+
+}  // namespace
+
+ArchiveSummary check_archive(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) throw PackError(about_file(path, system_error_text()));
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) throw PackError(about_file(path, system_error_text()));
+  const uint64_t file_size = static_cast<uint64_t>(std::ftell(file.get()));
+  std::rewind(file.get());
+
+  ArchiveSummary summary;
+  uint64_t offset = 0;
+  std::vector<uint8_t> header;
+  for (;;) {
+    uint8_t size_bytes[2];
+    const size_t got = std::fread(size_bytes, 1, 2, file.get());
+    const unsigned size = got == 2 ? size_bytes[0] | (size_bytes[1] << 8) : 0;
+    if (size == 0) {
+      summary.end = offset + got;
+      return summary;
+    }
+    auto refuse = [&](const std::string& why) {
+      throw PackError(about_file(path, "header at offset " + std::to_string(offset) + ": " + why));
+    };
+    if (size > 32767) refuse("larger than the 32767 bytes the stub reads");
+    if (size < 26) refuse("shorter than a level-2 header");
+    header.assign(size, 0);
+    header[0] = size_bytes[0];
+    header[1] = size_bytes[1];
+    if (std::fread(header.data() + 2, 1, size - 2, file.get()) != size - 2) {
+      refuse("the file ends inside it");
+    }
+    const char method = static_cast<char>(header[5]);
+    if (header[2] != '-' || header[3] != 'l' || header[4] != 'h' || header[6] != '-' ||
+        std::string("04567d").find(method) == std::string::npos) {
+      refuse("not a method the stub decodes (-lh0-, -lh4- to -lh7-, -lhd-)");
+    }
+    if (header[20] != 2) refuse("header level " + std::to_string(header[20]) + "; the stub reads level 2");
+    const uint32_t packed = get32(header, 7), unpacked = get32(header, 11);
+    if (method == '0' && packed != unpacked) refuse("a stored member whose sizes differ");
+    if (method == 'd' && packed != 0) refuse("a directory member with data");
+
+    size_t at = 24;
+    long crc_at = -1;
+    size_t name_bytes = 0;
+    for (unsigned next = get16(header, at); next != 0; next = get16(header, at)) {
+      if (next < 3 || at + next + 2 > size) refuse("an extended header runs past the header's end");
+      const uint8_t type = header[at + 2];
+      const size_t data_size = next - 3;
+      if (type == 0x00) {
+        if (data_size < 2) refuse("a header CRC field too short");
+        crc_at = static_cast<long>(at + 3);
+      } else if (type == 0x01 || type == 0x02) {
+        name_bytes += data_size;
+      }
+      at += next;
+    }
+    if (crc_at < 0) refuse("no header CRC");
+    const unsigned stored_crc = get16(header, static_cast<size_t>(crc_at));
+    header[crc_at] = header[crc_at + 1] = 0;
+    if (crc16_update(0, header.data(), header.size()) != stored_crc) refuse("wrong header CRC");
+    if (name_bytes > max_member_name) {
+      refuse("member name of " + std::to_string(name_bytes) + " bytes; the stub holds " +
+             std::to_string(max_member_name));
+    }
+    summary.crc_xor ^= static_cast<uint16_t>(get16(header, 21));
+    ++summary.members;
+    offset += size;
+    if (offset + packed > file_size) refuse("its data runs past the end of the file");
+    offset += packed;
+    if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+      throw PackError(about_file(path, system_error_text()));
+    }
+  }
+}
+
+}  // namespace pack

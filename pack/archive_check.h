@@ -1,0 +1,20 @@
+// Checks an existing LZH archive header by header, as the stub will read it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pack {
+
+struct ArchiveSummary {
+  uint32_t members = 0;
+  uint16_t crc_xor = 0;       // XOR of the file-CRC fields: the integrity value
+  uint64_t end = 0;           // bytes up to and including the end mark (or the file's end)
+};
+
+// Walks every header of the archive in the file at path. Throws PackError naming the
+// file, the header's offset and the reason when a header is one the stub refuses or
+// cannot hold, or when member data runs past the end of the file.
+ArchiveSummary check_archive(const std::string& path);
+
+}  // namespace pack

@@ -1,0 +1,34 @@
+#include "pack/file_source.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "pack/pack_error.h"
+
+namespace pack {
+
+FileSource::FileSource(const std::string& path) : path_(path), fd_(open(path.c_str(), O_RDONLY)) {
+  if (fd_ < 0) throw PackError(about_file(path, system_error_text()));
+}
+
+FileSource::~FileSource() { close(fd_); }
+
+size_t FileSource::read(uint8_t* buffer, size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw PackError(about_file(path_, "cannot be read: " + system_error_text()));
+  }
+}
+
+std::vector<uint8_t> read_whole_file(const std::string& path) {
+  FileSource source(path);
+  std::vector<uint8_t> data;
+  uint8_t buffer[65536];
+  while (size_t n = source.read(buffer, sizeof buffer)) data.insert(data.end(), buffer, buffer + n);
+  return data;
+}
+
+}  // namespace pack

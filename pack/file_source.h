@@ -1,0 +1,30 @@
+// Reads a member's file for the encoder and the stored copy.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pack/segment_matcher.h"
+
+namespace pack {
+
+class FileSource : public ByteSource {
+ public:
+  // Opens the file; throws PackError naming it.
+  explicit FileSource(const std::string& path);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  size_t read(uint8_t* buffer, size_t size) override;
+
+ private:
+  std::string path_;
+  int fd_;
+};
+
+// The whole file; throws PackError naming it.
+std::vector<uint8_t> read_whole_file(const std::string& path);
+
+}  // namespace pack

@@ -1,0 +1,105 @@
+#include "pack/optimal_parse.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "pack/huffman_code.h"
+
+namespace pack {
+
+void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
+                   uint32_t* position_freq) {
+  std::memset(literal_freq, 0, sizeof(uint32_t) * literal_alphabet);
+  std::memset(position_freq, 0, sizeof(uint32_t) * max_position_alphabet);
+  for (size_t i = 0; i < count; ++i) {
+    ++literal_freq[tokens[i].symbol];
+    if (tokens[i].symbol >= 256) ++position_freq[position_symbol(tokens[i].distance)];
+  }
+}
+
+namespace {
+
+// Half the code length, half the information content: the lengths are what a block
+// pays, the information content says which way they will move as the parse changes.
+void prices_of(const uint32_t* freq, int count, uint32_t* price) {
+  uint8_t lengths[literal_alphabet];
+  limited_code_lengths(freq, count, max_code_bits, lengths);
+  int longest = 0, used = 0;
+  uint64_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    longest = std::max<int>(longest, lengths[i]);
+    used += freq[i] != 0;
+    total += freq[i];
+  }
+  const uint32_t unseen = 16 * std::min(longest + 2, 18);
+  for (int i = 0; i < count; ++i) {
+    if (used == 1) {
+      price[i] = freq[i] ? 4 : 16 * 6;
+    } else if (freq[i] != 0) {
+      price[i] = static_cast<uint32_t>(8.0 * std::log2(double(total) / freq[i]) + 8.0 * lengths[i] + 0.5);
+    } else {
+      price[i] = unseen;
+    }
+  }
+}
+
+}  // namespace
+
+void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* position_freq,
+                                 const Method& method, CostModel* model) {
+  prices_of(literal_freq, literal_alphabet, model->literal);
+  prices_of(position_freq, method.position_count, model->position);
+  for (int j = 0; j < max_position_alphabet; ++j) {
+    if (j >= method.position_count) {
+      model->position[j] = UINT32_MAX / 4;
+    } else {
+      model->position[j] += 16 * position_extra_bits(j);
+    }
+  }
+}
+
+void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to,
+                          const MatchCache& cache, const CostModel& model,
+                          std::vector<Token>* out) {
+  const uint32_t span = to - from;
+  if (span == 0) return;
+  price_.assign(span + 1, UINT32_MAX);
+  step_.resize(span + 1);
+  price_[0] = 0;
+  const uint32_t* length_price = model.literal + 253;  // indexed by match length
+  for (uint32_t i = 0; i < span; ++i) {
+    const uint32_t base = price_[i];
+    const uint32_t literal = base + model.literal[data[from + i]];
+    if (literal < price_[i + 1]) {
+      price_[i + 1] = literal;
+      step_[i + 1] = Token{data[from + i], 0};
+    }
+    const uint32_t room = span - i;
+    uint32_t shorter = min_match - 1;
+    const Match* pair = cache.pairs.data() + cache.first[from + i];
+    const Match* end = cache.pairs.data() + cache.first[from + i + 1];
+    for (; pair < end && shorter < room; ++pair) {
+      const uint32_t longest = std::min<uint32_t>(pair->length, room);
+      const uint32_t with_position = base + model.position[position_symbol(pair->distance)];
+      uint32_t* target = &price_[i];
+      for (uint32_t len = shorter + 1; len <= longest; ++len) {
+        const uint32_t candidate = with_position + length_price[len];
+        if (candidate < target[len]) {
+          target[len] = candidate;
+          step_[i + len] = Token{static_cast<uint16_t>(len + 253), pair->distance};
+        }
+      }
+      shorter = longest;
+    }
+  }
+  reversed_.clear();
+  for (uint32_t at = span; at > 0;) {
+    const Token& t = step_[at];
+    reversed_.push_back(t);
+    at -= token_input_length(t);
+  }
+  out->insert(out->end(), reversed_.rbegin(), reversed_.rend());
+}
+
+}  // namespace pack

@@ -1,0 +1,50 @@
+// Minimum-cost parse of a stretch of input into literals and matches, priced by the
+// codes a block would use.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pack/block_writer.h"
+#include "pack/lzh_format.h"
+#include "pack/match_finder.h"
+
+namespace pack {
+
+// The matches found at every position of a segment: those of position i are
+// pairs[first[i] .. first[i + 1] - 1], in increasing length.
+struct MatchCache {
+  std::vector<uint32_t> first;
+  std::vector<Match> pairs;
+};
+
+// Price of every literal/length symbol and every position symbol (extra bits included),
+// in sixteenths of a bit.
+struct CostModel {
+  uint32_t literal[literal_alphabet];
+  uint32_t position[max_position_alphabet];
+};
+
+// Prices from symbol frequencies: the code lengths such a block would get, and a little
+// more than the longest for symbols not seen.
+void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* position_freq,
+                                 const Method& method, CostModel* model);
+
+// Frequencies of the symbols in tokens.
+void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
+                   uint32_t* position_freq);
+
+// Parses data[from .. to) (indices into the segment that cache describes) at the least
+// cost under model, matches cut at `to`; appends the tokens to out.
+class OptimalParser {
+ public:
+  void parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+             const CostModel& model, std::vector<Token>* out);
+
+ private:
+  std::vector<uint32_t> price_;
+  std::vector<Token> step_;  // the last token of the best way to each position
+  std::vector<Token> reversed_;
+};
+
+}  // namespace pack

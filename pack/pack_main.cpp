@@ -1,0 +1,75 @@
+// kobrix-pack: turns files and folders into a self-extracting file for the stub.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pack/input_list.h"
+#include "pack/output_file.h"
+#include "pack/pack_error.h"
+#include "pack/pack_options.h"
+#include "pack/progress_display.h"
+#include "pack/sfx_writer.h"
+#include "pack/stub_file.h"
+
+namespace {
+
+constexpr int exit_error = 1;
+constexpr int exit_usage = 2;
+
+int run(const std::vector<std::string>& args) {
+  using namespace pack;
+  const PackOptions options = parse_options(args);
+  if (options.help) {
+    std::fputs(usage_text, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("kobrix-pack %s\n", KOBRIX_VERSION);
+    return 0;
+  }
+
+  std::string stub_path = options.stub;
+  if (stub_path.empty()) {
+    stub_path = default_stub_path();
+    struct stat st;
+    if (stat(stub_path.c_str(), &st) != 0) {
+      throw PackError("no stub given, and " + stub_path + " is not there; name one with --stub FILE");
+    }
+  }
+  const std::vector<uint8_t> stub = load_stub(stub_path);
+
+  // An output that already exists is not packed into itself.
+  std::vector<FileIdentity> skip;
+  struct stat existing;
+  if (stat(options.output.c_str(), &existing) == 0) skip.push_back({existing.st_dev, existing.st_ino});
+  const std::vector<PlannedMember> members = list_members(options.inputs, skip);
+
+  uint64_t total = 0;
+  for (const PlannedMember& member : members) total += member.size;
+  OutputFile out(options.output);
+  ProgressDisplay progress(total, stderr_is_terminal());
+  write_sfx(options, stub, members, out, progress);
+  progress.finish();
+  out.commit();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return run(args);
+  } catch (const pack::UsageError& e) {
+    std::fprintf(stderr, "kobrix-pack: %s\n(kobrix-pack --help shows the usage)\n", e.what());
+    return exit_usage;
+  } catch (const pack::PackError& e) {
+    std::fprintf(stderr, "kobrix-pack: %s\n", e.what());
+    return exit_error;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kobrix-pack: %s\n", e.what());
+    return exit_error;
+  }
+}

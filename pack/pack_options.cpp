@@ -1,0 +1,155 @@
+#include "pack/pack_options.h"
+
+#include "pack/pack_error.h"
+
+namespace pack {
+
+const char usage_text[] =
+    "usage: kobrix-pack -o OUT [options] [-C DIR] PATH...\n"
+    "Writes a self-extracting file: the stub, its settings record and an LZH archive of\n"
+    "the PATHs (files, and folders with everything in them, stored under the names\n"
+    "given).\n"
+    "\n"
+    "  -o, --output OUT       the file to write\n"
+    "  -C, --directory DIR    read the PATHs that follow from DIR\n"
+    "  --stub FILE            the stub (default: kobrix-stub.exe beside kobrix-pack)\n"
+    "  --title TEXT           caption of the dialog and messages (at most 40 bytes)\n"
+    "  --install-title TEXT   label above the directory field (at most 40 bytes)\n"
+    "  --dir DIR              default extraction directory; may start with a macro such\n"
+    "                         as %ProgramFiles% (at most 255 bytes)\n"
+    "  --command CMD          command run after a clean extraction (at most 255 bytes)\n"
+    "  --auto-start           start extracting without waiting for OK\n"
+    "  --overwrite            overwrite existing files without asking\n"
+    "  --integrity            store a check value over every member's CRC\n"
+    "  --no-date-check        overwrite files that are newer than the members too\n"
+    "  --restore-attributes   give extracted files their stored attributes\n"
+    "  --message FILE         text shown as a Yes/No question before anything else\n"
+    "  --script FILE          installation script\n"
+    "  --method M             lh0, lh5, lh6 or lh7 (default lh7)\n"
+    "  --archive FILE.lzh     put this archive behind the stub as it stands (no PATHs)\n"
+    "  -h, --help             show this help\n"
+    "  -V, --version          show the version\n"
+    "\n"
+    "FILE arguments of options are read from the current folder; -C applies to PATHs.\n"
+    "Exit code: 0 when the file was written, 1 on an error, 2 on a usage error.\n";
+
+namespace {
+
+std::string join_folder(const std::string& folder, const std::string& dir) {
+  if (folder.empty() || (!dir.empty() && dir[0] == '/')) return dir;
+  return folder + "/" + dir;
+}
+
+void check_width(const std::string& option, const std::string& value, size_t width) {
+  if (value.size() > width) {
+    throw UsageError(option + ": " + std::to_string(value.size()) + " bytes given, the field holds " +
+                     std::to_string(width));
+  }
+}
+
+}  // namespace
+
+PackOptions parse_options(const std::vector<std::string>& args) {
+  PackOptions options;
+  std::string folder;
+  bool only_paths = false;
+  bool have_output = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.inputs.push_back({folder, arg});
+      continue;
+    }
+    if (arg == "--") {
+      only_paths = true;
+      continue;
+    }
+    std::string value;
+    bool inline_value = false;
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      arg = arg.substr(0, equals);
+      inline_value = true;
+    }
+    auto take_value = [&]() -> std::string {
+      if (inline_value) return value;
+      if (i + 1 >= args.size()) throw UsageError(arg + ": a value is missing");
+      return args[++i];
+    };
+    auto no_value = [&]() {
+      if (inline_value) throw UsageError(arg + ": takes no value");
+    };
+    if (arg == "-o" || arg == "--output") {
+      options.output = take_value();
+      if (options.output.empty()) throw UsageError(arg + ": the name is empty");
+      have_output = true;
+    } else if (arg == "-C" || arg == "--directory") {
+      const std::string dir = take_value();
+      if (dir.empty()) throw UsageError(arg + ": the folder name is empty");
+      folder = join_folder(folder, dir);
+    } else if (arg == "--stub") {
+      options.stub = take_value();
+    } else if (arg == "--title") {
+      options.title = take_value();
+      check_width(arg, options.title, max_title);
+    } else if (arg == "--install-title") {
+      options.install_title = take_value();
+      check_width(arg, options.install_title, max_title);
+    } else if (arg == "--dir") {
+      options.install_dir = take_value();
+      check_width(arg, options.install_dir, max_install_dir);
+    } else if (arg == "--command") {
+      options.command = take_value();
+      check_width(arg, options.command, max_command);
+    } else if (arg == "--auto-start") {
+      no_value();
+      options.flags |= flag_auto_start;
+    } else if (arg == "--overwrite") {
+      no_value();
+      options.flags |= flag_overwrite;
+    } else if (arg == "--integrity") {
+      no_value();
+      options.flags |= flag_integrity;
+    } else if (arg == "--no-date-check") {
+      no_value();
+      options.flags |= flag_no_date_check;
+    } else if (arg == "--restore-attributes") {
+      no_value();
+      options.restore_attributes = true;
+    } else if (arg == "--message") {
+      options.message = take_value();
+    } else if (arg == "--script") {
+      options.script = take_value();
+    } else if (arg == "--method") {
+      const std::string method = take_value();
+      if (method != "lh0" && method != "lh5" && method != "lh6" && method != "lh7") {
+        throw UsageError(arg + ": \"" + method + "\" is not one of lh0, lh5, lh6, lh7");
+      }
+      options.method = method[2];
+    } else if (arg == "--archive") {
+      options.archive = take_value();
+    } else if (arg == "-h" || arg == "--help") {
+      no_value();
+      options.help = true;
+    } else if (arg == "-V" || arg == "--version") {
+      no_value();
+      options.version = true;
+    } else {
+      throw UsageError(arg + ": unknown option");
+    }
+  }
+  if (options.help || options.version) return options;
+  if (!have_output) throw UsageError("-o OUT: the output file is missing");
+  if (!options.archive.empty()) {
+    if (!options.inputs.empty() || !options.message.empty() || !options.script.empty()) {
+      throw UsageError("--archive: the archive goes in as it stands; PATHs, --message and "
+                       "--script cannot be added to it");
+    }
+  } else if (options.inputs.empty() && options.message.empty() && options.script.empty()) {
+    throw UsageError("nothing to pack: give PATHs, --message, --script or --archive");
+  }
+  return options;
+}
+
+}  // namespace pack

@@ -1,0 +1,46 @@
+// The command line of kobrix-pack.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+// A PATH to pack and the folder it is read from (-C; empty: the current folder).
+struct InputPath {
+  std::string folder;
+  std::string path;
+};
+
+struct PackOptions {
+  std::string output;
+  std::string stub;  // empty: kobrix-stub.exe beside kobrix-pack
+  std::string title, install_title, install_dir, command;
+  uint8_t flags = 0;  // settings flag bits
+  bool restore_attributes = false;
+  std::string message, script;  // files for the members "!" and "$"
+  char method = '7';
+  std::string archive;  // an existing archive to put behind the stub
+  std::vector<InputPath> inputs;
+  bool help = false, version = false;
+};
+
+// Settings flag bits.
+constexpr uint8_t flag_auto_start = 0x01;
+constexpr uint8_t flag_overwrite = 0x02;
+constexpr uint8_t flag_integrity = 0x04;
+constexpr uint8_t flag_no_date_check = 0x08;
+
+// Field widths of the settings record, terminator excluded.
+constexpr size_t max_title = 40;
+constexpr size_t max_install_dir = 255;
+constexpr size_t max_command = 255;
+
+// Reads the arguments (program name excluded). Throws UsageError naming the option
+// that does not fit.
+PackOptions parse_options(const std::vector<std::string>& args);
+
+extern const char usage_text[];
+
+}  // namespace pack

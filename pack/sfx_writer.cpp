@@ -1,0 +1,248 @@
+#include "pack/sfx_writer.h"
+
+#include <cstring>
+#include <memory>
+
+#include "pack/archive_check.h"
+#include "pack/crc16.h"
+#include "pack/file_source.h"
+#include "pack/match_pipeline.h"
+#include "pack/member_encoder.h"
+#include "pack/pack_error.h"
+#include "pack/segment_coder.h"
+#include "pack/settings_record.h"
+
+namespace pack {
+namespace {
+
+// The stub reads its own file with 32-bit signed offsets.
+constexpr uint64_t max_output = uint64_t(1) << 31;
+
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(const std::vector<uint8_t>& data) : data_(data) {}
+  size_t read(uint8_t* buffer, size_t size) override {
+    size = std::min(size, data_.size() - at_);
+    std::memcpy(buffer, data_.data() + at_, size);
+    at_ += size;
+    return size;
+  }
+
+ private:
+  const std::vector<uint8_t>& data_;
+  size_t at_ = 0;
+};
+
+struct Copied {
+  uint64_t size = 0;
+  uint16_t crc = 0;
+};
+
+// Copies a file as it stands into the output.
+Copied copy_stored(const std::string& path, OutputFile& out, ProgressDisplay& progress,
+                   uint64_t done_before, const std::string& name) {
+  FileSource source(path);
+  std::vector<uint8_t> buffer(1 << 20);
+  Copied copied;
+  while (size_t n = source.read(buffer.data(), buffer.size())) {
+    if (copied.size + n > 0xFFFFFFFFull) {
+      throw PackError(about_file(path, "4 GiB or larger; a member holds less than 4 GiB"));
+    }
+    copied.crc = crc16_update(copied.crc, buffer.data(), n);
+    copied.size += n;
+    out.write(buffer.data(), n);
+    progress.update(done_before + copied.size, name);
+  }
+  return copied;
+}
+
+class SfxWriter {
+ public:
+  SfxWriter(const PackOptions& options, OutputFile& out, ProgressDisplay& progress,
+            const EncoderTuning& tuning)
+      : options_(options), out_(out), progress_(progress), tuning_(tuning) {
+    method_of(options.method, &method_);
+  }
+
+  void write_text_member(const std::string& name, const std::string& path,
+                         const std::vector<uint8_t>& text);
+  void write_members(const std::vector<PlannedMember>& members);
+
+  uint16_t crc_xor = 0;
+  uint32_t count = 0;
+
+ private:
+  void finish_header(uint64_t at, const MemberEntry& entry, char method, uint64_t packed,
+                     uint64_t size, uint16_t crc);
+
+  const PackOptions& options_;
+  OutputFile& out_;
+  ProgressDisplay& progress_;
+  EncoderTuning tuning_;
+  Method method_;
+  uint64_t done_ = 0;  // input bytes packed so far
+};
+
+void SfxWriter::finish_header(uint64_t at, const MemberEntry& entry, char method, uint64_t packed,
+                              uint64_t size, uint16_t crc) {
+  const std::vector<uint8_t> header =
+      member_header(entry, method, static_cast<uint32_t>(packed), static_cast<uint32_t>(size), crc);
+  out_.write_at(at, header.data(), header.size());
+  crc_xor ^= crc;
+  ++count;
+}
+
+void SfxWriter::write_text_member(const std::string& name, const std::string& path,
+                                  const std::vector<uint8_t>& text) {
+  MemberEntry entry;
+  describe_file(path, &entry);
+  entry.name = name;
+  const uint16_t crc = crc16_update(0, text.data(), text.size());
+  std::vector<uint8_t> packed;
+  if (method_.digit != '0') {
+    MemberEncoder encoder(method_, tuning_);
+    MemorySource source(text);
+    encoder.encode(source, &packed);
+  }
+  const bool stored = method_.digit == '0' || packed.size() >= text.size();
+  const std::vector<uint8_t>& data = stored ? text : packed;
+  const char method = stored ? '0' : method_.digit;
+  const uint64_t at = out_.size();
+  out_.write(member_header(entry, method, static_cast<uint32_t>(data.size()),
+                           static_cast<uint32_t>(text.size()), crc));
+  out_.write(data);
+  finish_header(at, entry, method, data.size(), text.size(), crc);
+}
+
+void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
+  // The files to compress go through the match finder's thread in member order.
+  std::vector<std::string> paths;
+  std::vector<size_t> item_of(members.size(), SIZE_MAX);
+  if (method_.digit != '0') {
+    for (size_t i = 0; i < members.size(); ++i) {
+      if (members[i].entry.directory) continue;
+      item_of[i] = paths.size();
+      paths.push_back(members[i].path);
+    }
+  }
+  std::unique_ptr<MatchPipeline> pipeline;
+  if (!paths.empty()) pipeline = std::make_unique<MatchPipeline>(method_, tuning_, paths);
+  SegmentCoder coder(method_, tuning_);
+  std::vector<uint8_t> bytes;
+
+  for (size_t i = 0; i < members.size(); ++i) {
+    const PlannedMember& member = members[i];
+    const MemberEntry& entry = member.entry;
+    const uint64_t at = out_.size();
+    progress_.update(done_, entry.name);
+    if (entry.directory) {
+      out_.write(member_header(entry, 'd', 0, 0, 0));
+      finish_header(at, entry, 'd', 0, 0, 0);
+      continue;
+    }
+    // The header goes first with the sizes unknown; it keeps its length when they are set.
+    out_.write(member_header(entry, method_.digit, 0, 0, 0));
+    const uint64_t data_at = out_.size();
+    if (item_of[i] == SIZE_MAX) {
+      const Copied copied = copy_stored(member.path, out_, progress_, done_, entry.name);
+      finish_header(at, entry, '0', copied.size, copied.size, copied.crc);
+      done_ += copied.size;
+      continue;
+    }
+    coder.start();
+    PipelineItem item;
+    for (;;) {
+      item = pipeline->next();
+      if (item.kind == PipelineItem::failure) throw PackError(item.error);
+      if (item.kind == PipelineItem::end) break;
+      bytes.clear();
+      coder.code(*item.work, &bytes);
+      out_.write(bytes);
+      progress_.update(done_ + item.work->end, entry.name);
+      pipeline->recycle(std::move(item.work));
+    }
+    bytes.clear();
+    coder.finish(&bytes);
+    out_.write(bytes);
+    const uint64_t packed = out_.size() - data_at;
+    if (packed < item.size) {
+      finish_header(at, entry, method_.digit, packed, item.size, item.crc);
+    } else {
+      // It did not shrink: stored as it stands, read once more.
+      out_.truncate(data_at);
+      const Copied copied = copy_stored(member.path, out_, progress_, done_, entry.name);
+      if (copied.size != item.size || copied.crc != item.crc) {
+        throw PackError(about_file(member.path, "changed while it was being packed"));
+      }
+      finish_header(at, entry, '0', copied.size, copied.size, copied.crc);
+    }
+    done_ += item.size;
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> load_special_text(const std::string& path, const char* option, size_t limit) {
+  std::vector<uint8_t> text;
+  try {
+    text = read_whole_file(path);
+  } catch (const PackError& e) {
+    throw PackError(std::string(option) + " " + e.what());
+  }
+  if (text.size() > limit) {
+    throw PackError(std::string(option) + " " +
+                    about_file(path, std::to_string(text.size()) + " bytes; the stub reads at most " +
+                                         std::to_string(limit)));
+  }
+  for (uint8_t c : text) {
+    if (c == 0) {
+      throw PackError(std::string(option) + " " +
+                      about_file(path, "holds a zero byte, where the stub would end the text"));
+    }
+  }
+  return text;
+}
+
+SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
+                     const std::vector<PlannedMember>& members, OutputFile& out,
+                     ProgressDisplay& progress, const EncoderTuning& tuning) {
+  out.set_limit(max_output, "would reach 2 GiB; the stub reads its own file with 32-bit offsets");
+  SfxSummary summary;
+  summary.archive_offset = static_cast<uint32_t>(stub.size());
+  std::vector<uint8_t> head = stub;
+  const std::vector<uint8_t> record = settings_record(options, summary.archive_offset);
+  std::copy(record.begin(), record.end(), head.begin() + settings_offset);
+  out.write(head);
+  const bool integrity = (options.flags & flag_integrity) != 0;
+  if (integrity) out.write({0, 0});
+
+  SfxWriter writer(options, out, progress, tuning);
+  if (!options.archive.empty()) {
+    const ArchiveSummary archive = check_archive(options.archive);
+    const Copied copied = copy_stored(options.archive, out, progress, 0, options.archive);
+    (void)copied;
+    writer.crc_xor = archive.crc_xor;
+    writer.count = archive.members;
+  } else {
+    if (!options.message.empty()) {
+      writer.write_text_member("!", options.message,
+                               load_special_text(options.message, "--message", max_message));
+    }
+    if (!options.script.empty()) {
+      writer.write_text_member("$", options.script,
+                               load_special_text(options.script, "--script", max_script));
+    }
+    writer.write_members(members);
+    out.write({0});
+  }
+  if (integrity) {
+    const uint8_t value[2] = {static_cast<uint8_t>(writer.crc_xor),
+                              static_cast<uint8_t>(writer.crc_xor >> 8)};
+    out.write_at(summary.archive_offset, value, 2);
+  }
+  summary.members = writer.count;
+  summary.crc_xor = writer.crc_xor;
+  return summary;
+}
+
+}  // namespace pack
