@@ -32,9 +32,8 @@ uint32_t pack(uint32_t year_field, uint32_t month, uint32_t day, uint32_t hour, 
 }
 
 // Weekday of a day count from 1970-01-01, a Thursday.
-int weekday_of_day(int64_t days) {
-  int weekday = int((days % 7 + 7 + 4) % 7);
-  return weekday;
+int weekday_of_day(int32_t days) {
+  return int((days % 7 + 7 + 4) % 7);
 }
 
 // The last moment the 32 bits of seconds can hold: 2106-02-07 06:28:15.
@@ -143,7 +142,7 @@ int32_t dos_to_seconds(uint16_t year_offset, uint32_t packed) {
 
 // Rounds toward the earlier day, so that a second before 1970 is a Wednesday.
 int weekday_of(int32_t seconds) {
-  int64_t days = seconds / int32_t(seconds_per_day);
+  int32_t days = seconds / int32_t(seconds_per_day);
   if (seconds % int32_t(seconds_per_day) < 0) --days;
   return weekday_of_day(days);
 }
@@ -159,7 +158,7 @@ int seconds_to_systemtime(uint32_t seconds, SystemTime* out) {
   out->wMinute = uint16_t(packed >> 5 & 0x3F);
   out->wSecond = uint16_t((packed & 0x1F) * 2 + seconds % 2);
   // The seconds are read unsigned here, so the weekday is too (2038 onwards).
-  out->wDayOfWeek = uint16_t(weekday_of_day(seconds / seconds_per_day));
+  out->wDayOfWeek = uint16_t(weekday_of_day(int32_t(seconds / seconds_per_day)));
   out->wMilliseconds = 0;
   return 1;
 }
