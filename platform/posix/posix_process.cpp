@@ -34,6 +34,7 @@ void sys_free(void* block) {
 }
 
 void sys_exit_process(int status) {
+  posix_end_progress_line();
   std::fflush(nullptr);
   std::exit(status);
 }
