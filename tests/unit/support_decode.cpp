@@ -1,0 +1,326 @@
+// Shared by the decoder's tests; see support_decode.h.
+#include "support_decode.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+
+#include "platform/posix/posix_config.h"
+
+namespace {
+
+// The link line names the posix library before the core and not again
+// behind it; the seam functions that only the decoder and its messages call
+// are pulled in by naming them here.
+__attribute__((used)) const void* const seam_called_by_decoder[] = {
+    reinterpret_cast<const void*>(&sys_read_own_file),
+    reinterpret_cast<const void*>(&sys_write_file),
+    reinterpret_cast<const void*>(&sys_close_own_file),
+    reinterpret_cast<const void*>(&sys_close_file),
+    reinterpret_cast<const void*>(&sys_delete_file),
+    reinterpret_cast<const void*>(&sys_message_box),
+    reinterpret_cast<const void*>(&sys_set_item_text),
+    reinterpret_cast<const void*>(&sys_pump_messages),
+    reinterpret_cast<const void*>(&sys_exit_process),
+};
+
+}  // namespace
+
+Bytes read_file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_file_bytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes sample_text(size_t n, uint32_t seed) {
+  static const char* const words[] = {"archive", "member", "header", "the", "of",   "decode",
+                                      "ring",    "table",  "window", "and", "code", "length"};
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < n) {
+    const char* w = words[rng() % 12];
+    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
+    out.push_back(rng() % 9 == 0 ? '\n' : ' ');
+    if (rng() % 50 == 0)
+      for (int k = int(rng() % 40); k > 0; --k) out.push_back(uint8_t(rng()));
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes sample_random(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out) b = uint8_t(rng());
+  return out;
+}
+
+std::vector<StoredMember> read_level2_members(const Bytes& archive) {
+  std::vector<StoredMember> members;
+  size_t pos = 0;
+  while (pos + 26 <= archive.size()) {
+    uint16_t header_size = get_u16(&archive[pos]);
+    if (header_size < 26 || pos + header_size > archive.size()) break;
+    StoredMember m;
+    m.header.assign(archive.begin() + long(pos), archive.begin() + long(pos + header_size));
+    uint32_t packed = get_u32(&m.header[7]);
+    for (size_t p = 24; p + 2 <= m.header.size();) {
+      uint16_t size = get_u16(&m.header[p]);
+      if (size < 3 || p + size + 2 > m.header.size()) break;
+      if (m.header[p + 2] == 1)
+        m.name.assign(m.header.begin() + long(p + 3), m.header.begin() + long(p + size));
+      p += size;
+    }
+    pos += header_size;
+    if (pos + packed > archive.size()) break;
+    m.data.assign(archive.begin() + long(pos), archive.begin() + long(pos + packed));
+    pos += packed;
+    members.push_back(m);
+  }
+  return members;
+}
+
+std::vector<StoredMember> pack_with_jlha(char method,
+                                         const std::vector<std::pair<std::string, Bytes>>& files) {
+  if (std::system("command -v jlha >/dev/null 2>&1") != 0) return {};
+  char pattern[] = "/tmp/kobrix-jlha-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return {};
+  std::string dir = pattern;
+  std::string command = "cd " + dir + " && jlha c2o" + method + " a.lzh";
+  for (const auto& f : files) {
+    write_file_bytes(dir + "/" + f.first, f.second);
+    command += " " + f.first;
+  }
+  command += " >/dev/null 2>&1";
+  std::vector<StoredMember> members;
+  if (std::system(command.c_str()) == 0)
+    members = read_level2_members(read_file_bytes(dir + "/a.lzh"));
+  std::filesystem::remove_all(dir);
+  return members;
+}
+
+std::string corpus_folder() {
+  std::filesystem::path here(__FILE__);
+  std::filesystem::path corpus = here.parent_path() / "../../../shared/corpus/lzh";
+  return std::filesystem::exists(corpus / "manifest.jsonl") ? corpus.lexically_normal().string()
+                                                            : std::string();
+}
+
+Bytes member_header(char method, uint32_t packed, uint32_t size) {
+  Bytes h(26, 0);
+  h[0] = 26;
+  const char id[5] = {'-', 'l', 'h', method, '-'};
+  for (int i = 0; i < 5; ++i) h[2 + i] = uint8_t(id[i]);
+  for (int i = 0; i < 4; ++i) {
+    h[7 + i] = uint8_t(packed >> (8 * i));
+    h[11 + i] = uint8_t(size >> (8 * i));
+  }
+  h[19] = 0x20;
+  h[20] = 2;
+  h[23] = 'M';
+  return h;
+}
+
+void BitWriter::put(uint32_t value, int bits) {
+  for (int i = bits - 1; i >= 0; --i) {
+    if (used_ == 0) bytes_.push_back(0);
+    if ((value >> i) & 1) bytes_.back() |= uint8_t(0x80 >> used_);
+    used_ = (used_ + 1) & 7;
+  }
+}
+
+Bytes BitWriter::bytes() const {
+  return bytes_;
+}
+
+void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint16_t position,
+                        int position_count_bits) {
+  w.put(block_size, 16);
+  w.put(0, 5);  // code-length code: the single symbol 0
+  w.put(0, 5);
+  w.put(0, 9);  // literal/length code: the single symbol
+  w.put(symbol, 9);
+  w.put(0, position_count_bits);
+  w.put(position, position_count_bits);
+}
+
+uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? uint16_t((crc >> 1) ^ polynomial) : uint16_t(crc >> 1);
+  }
+  return crc;
+}
+
+void reference_decode_member() {
+  const uint8_t* h = wa->header;
+  wa->member_size = get_u32(h + 11);
+  wa->packed_remaining = get_u32(h + 7);
+  wa->crc = 0;
+  wa->ring_size = 65536;
+  start_member_decoding(char(h[5]));
+  const uint32_t mask = wa->ring_size - 1;
+  wa->out_count = 0;
+  wa->ring_fill = 0;
+  auto flush_full = [](uint32_t done) {
+    if (wa->ring_fill != wa->ring_size) return;
+    flush_ring(int32_t(wa->ring_size));
+    if (wa->output_file != invalid_file) show_progress(done, wa->member_size);
+    wa->ring_fill = 0;
+  };
+  while (wa->out_count < wa->member_size) {
+    uint16_t c = next_lit_symbol();
+    if (c <= 255) {
+      wa->ring[wa->ring_fill++] = uint8_t(c);
+      flush_full(wa->out_count + 1);
+      ++wa->out_count;
+    } else {
+      uint32_t length = c - 253u;
+      uint32_t d = next_position();
+      wa->out_count += length;
+      uint32_t src = (wa->ring_fill - d - 1) & mask;
+      for (uint32_t k = 0; k < length; ++k) {
+        wa->ring[wa->ring_fill++] = wa->ring[(src + k) & mask];
+        flush_full(wa->out_count);
+      }
+    }
+  }
+  if (wa->ring_fill != 0) {
+    flush_ring(int32_t(wa->ring_fill));
+    if (wa->output_file != invalid_file)
+      show_progress(wa->out_count + wa->ring_fill, wa->member_size);
+  }
+}
+
+void DecodeTest::SetUp() {
+  char pattern[] = "/tmp/kobrix-decode-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  folder = pattern;
+  archive_path = folder + "/archive.bin";
+  posix_set_root(folder.c_str());
+  posix_set_module_path(archive_path.c_str());
+  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+  ASSERT_NE(wa, nullptr);
+  text_copy(wa->settings.window_title, "Decode test", sizeof wa->settings.window_title);
+  text_copy(wa->module_path, archive_path.c_str(), path_size);
+  text_copy(wa->target_path, (folder + "/out.bin").c_str(), target_size);
+  wa->output_file = invalid_file;
+  wa->archive_file = invalid_file;
+  build_crc_table(crc_polynomial);
+}
+
+void DecodeTest::TearDown() {
+  if (wa != nullptr) {
+    if (wa->archive_file != invalid_file && wa->archive_file != 0)
+      sys_close_own_file(wa->archive_file);
+    if (wa->output_file != invalid_file && wa->output_file != 0) sys_close_file(wa->output_file);
+    sys_free(wa);
+    wa = nullptr;
+  }
+  std::filesystem::remove_all(folder);
+}
+
+void DecodeTest::open_archive(const Bytes& data, const Bytes& trailer) {
+  Bytes file = data;
+  file.insert(file.end(), trailer.begin(), trailer.end());
+  write_file_bytes(archive_path, file);
+  wa->archive_file = sys_open_own_file(archive_path.c_str());
+  ASSERT_NE(wa->archive_file, invalid_file);
+  wa->in_pos = 0xFFFFFFFFu;
+}
+
+void DecodeTest::use_member(char method, const Bytes& packed, uint32_t size, const Bytes& trailer) {
+  open_archive(packed, trailer);
+  header = member_header(method, uint32_t(packed.size()), size);
+  wa->header = header.data();
+}
+
+void DecodeTest::use_member(const StoredMember& m, const Bytes& trailer) {
+  open_archive(m.data, trailer);
+  header = m.header;
+  wa->header = header.data();
+}
+
+int32_t DecodeTest::archive_position() {
+  return sys_seek_own_file(wa->archive_file, 0, seek_current);
+}
+
+void DecodeTest::open_output() {
+  wa->output_file = sys_create_file(wa->target_path);
+  ASSERT_NE(wa->output_file, invalid_file);
+}
+
+Bytes DecodeTest::output_bytes() {
+  if (wa->output_file != invalid_file) sys_close_file(wa->output_file);
+  wa->output_file = invalid_file;
+  return read_file_bytes(wa->target_path);
+}
+
+bool DecodeTest::output_exists() {
+  return std::filesystem::exists(wa->target_path);
+}
+
+void WriteRecorder::start() {
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds_), 0);
+  wa->output_file = fds_[0];
+  reader_ = std::thread([this] {
+    Bytes buffer(1 << 18);
+    for (;;) {
+      ssize_t n = recv(fds_[1], buffer.data(), buffer.size(), 0);
+      if (n <= 0) break;
+      sizes.push_back(size_t(n));
+      bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
+    }
+  });
+}
+
+void WriteRecorder::finish() {
+  close(fds_[0]);
+  reader_.join();
+  close(fds_[1]);
+  wa->output_file = invalid_file;
+}
+
+std::vector<int> progress_shown(const std::function<void()>& fn) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_GE(master, 0);
+  if (master < 0) return {};
+  grantpt(master);
+  unlockpt(master);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  std::fflush(stderr);
+  int saved = dup(2);
+  dup2(slave, 2);
+  Window dialog = wa->dialog;
+  wa->dialog = reinterpret_cast<Window>(1);
+  fn();
+  wa->dialog = dialog;
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(slave);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, size_t(n));
+  close(master);
+  std::vector<int> percentages;
+  std::regex progress("Extract\\.\\.\\. ([0-9]+)%");
+  for (std::sregex_iterator it(shown.begin(), shown.end(), progress), end; it != end; ++it)
+    percentages.push_back(std::stoi((*it)[1]));
+  return percentages;
+}

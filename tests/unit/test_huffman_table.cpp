@@ -1,0 +1,107 @@
+// Huffman decoding tables: direct entries for short codes, tree nodes for
+// long ones, and the lists that are refused as "Bad table".
+#include "support_decode.h"
+
+namespace {
+
+class HuffmanTable : public DecodeTest {
+ protected:
+  void SetUp() override {
+    DecodeTest::SetUp();
+    for (int i = 0; i < tree_nodes; ++i) wa->tree_left[i] = wa->tree_right[i] = 0x7777;
+  }
+  bool nodes_untouched() {
+    for (int i = 0; i < tree_nodes; ++i)
+      if (wa->tree_left[i] != 0x7777 || wa->tree_right[i] != 0x7777) return false;
+    return true;
+  }
+  // Builds the small table from lengths.
+  void build_small(const std::vector<uint8_t>& lengths) {
+    for (size_t i = 0; i < lengths.size(); ++i) wa->small_lengths[i] = lengths[i];
+    build_decode_table(int16_t(lengths.size()), wa->small_lengths, 8, wa->small_lookup);
+  }
+  void expect_entries(int from, int to, uint16_t symbol) {
+    for (int i = from; i <= to; ++i) ASSERT_EQ(wa->small_lookup[i], symbol) << "entry " << i;
+  }
+};
+
+TEST_F(HuffmanTable, ShortCodesFillTheirRangesOfTheTable) {
+  build_small({1, 1});
+  expect_entries(0, 127, 0);
+  expect_entries(128, 255, 1);
+  build_small({1, 2, 2});
+  expect_entries(0, 127, 0);
+  expect_entries(128, 191, 1);
+  expect_entries(192, 255, 2);
+  // Symbols of one length take their codes in increasing order.
+  build_small({2, 0, 2, 1});
+  expect_entries(0, 127, 3);
+  expect_entries(128, 191, 0);
+  expect_entries(192, 255, 2);
+  EXPECT_TRUE(nodes_untouched());
+}
+
+TEST_F(HuffmanTable, ListOfZerosChangesNothing) {
+  for (int i = 0; i < 256; ++i) wa->small_lookup[i] = uint16_t(i * 3);
+  build_small(std::vector<uint8_t>(19, 0));
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(wa->small_lookup[i], i * 3);
+  EXPECT_TRUE(nodes_untouched());
+}
+
+TEST_F(HuffmanTable, LongCodesWalkTheTreeBitByBit) {
+  // Symbol k has k + 1 bits (k ones and a zero) up to 15 bits; symbols 15
+  // and 16 have the two codes of 16 bits.
+  for (int k = 0; k <= 14; ++k) wa->lit_lengths[k] = uint8_t(k + 1);
+  wa->lit_lengths[15] = wa->lit_lengths[16] = 16;
+  build_decode_table(lit_symbols, wa->lit_lengths, 12, wa->lit_lookup);
+  EXPECT_EQ(wa->lit_lookup[0], 0);
+  EXPECT_EQ(wa->lit_lookup[2048], 1);
+  EXPECT_EQ(wa->lit_lookup[4094], 11);
+  EXPECT_EQ(wa->lit_lookup[4095], 510);  // the first node
+
+  // Decode 12, 13, 14, 15, 16 and 0 from their codes, back to back.
+  BitWriter w;
+  w.put(0x1FFE, 13);
+  w.put(0x3FFE, 14);
+  w.put(0x7FFE, 15);
+  w.put(0xFFFE, 16);
+  w.put(0xFFFF, 16);
+  w.put(0, 1);
+  w.put(0, 16);
+  use_member('5', w.bytes(), 0);
+  wa->packed_remaining = uint32_t(w.bytes().size());
+  start_member_decoding('5');
+  wa->block_remaining = 100;
+  for (uint16_t expected : {12, 13, 14, 15, 16, 0}) EXPECT_EQ(next_lit_symbol(), expected);
+  EXPECT_EQ(wa->block_remaining, 94);
+}
+
+TEST_F(HuffmanTable, IncompleteAndOverfullListsAreBadTables) {
+  EXPECT_EXIT(build_small({1, 2}), ::testing::ExitedWithCode(1),
+              "\"" + archive_path + "\" Bad table");
+  // Four codes of one bit sum to a multiple of 65536 too.
+  EXPECT_EXIT(build_small({1, 1, 1, 1}), ::testing::ExitedWithCode(1), "Bad table");
+  // So do 256 codes of 7 bits, which would fill the table twice over.
+  EXPECT_EXIT(
+      {
+        for (int i = 0; i < 256; ++i) wa->lit_lengths[i] = 7;
+        build_decode_table(lit_symbols, wa->lit_lengths, 12, wa->lit_lookup);
+      },
+      ::testing::ExitedWithCode(1), "Bad table");
+  // A length above 16 has no code, even beside a complete code.
+  EXPECT_EXIT(build_small({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 17}),
+              ::testing::ExitedWithCode(1), "Bad table");
+}
+
+TEST_F(HuffmanTable, WalkThatRunsOutOfBitsIsABadTable) {
+  // Nodes left from earlier builds that lead in a circle.
+  use_member('7', {0xFF, 0xFF, 0xFF}, 0);
+  wa->packed_remaining = 3;
+  start_member_decoding('7');
+  for (int i = 0; i < 256; ++i) wa->small_lookup[i] = 20;
+  wa->tree_left[20] = wa->tree_right[20] = 21;
+  wa->tree_left[21] = wa->tree_right[21] = 20;
+  EXPECT_EXIT(next_position(), ::testing::ExitedWithCode(1), "Bad table");
+}
+
+}  // namespace

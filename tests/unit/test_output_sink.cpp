@@ -1,0 +1,113 @@
+// The output sink and the stored copy: 64 KiB pieces with progress, the CRC
+// over what was written, captures of the message and script members, and the
+// failures that end the program with the partial file deleted.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include "support_decode.h"
+
+namespace {
+
+using OutputSink = DecodeTest;
+
+TEST_F(OutputSink, StoredMemberGoesThroughTheRingIn64KiBPieces) {
+  Bytes data = sample_random(150000, 31);
+  open_archive(data, Bytes(30, 0xEE));
+  wa->crc = 0x1234;
+  WriteRecorder out;
+  std::vector<int> progress = progress_shown([&] {
+    out.start();
+    copy_stored_member(150000);
+    out.finish();
+  });
+  EXPECT_EQ(out.sizes, (std::vector<size_t>{65536, 65536, 18928}));
+  EXPECT_TRUE(out.bytes == data);
+  EXPECT_EQ(wa->crc, crc16_bitwise(data.data(), data.size()));
+  // Progress with the bytes copied before each piece: 0, 65536, 131072.
+  EXPECT_EQ(progress, (std::vector<int>{0, 43, 87}));
+  EXPECT_EQ(archive_position(), 150000);
+}
+
+TEST_F(OutputSink, StoredMemberOfNoBytesReadsAndWritesNothing) {
+  open_archive(Bytes(100, 0x41));
+  for (uint32_t size : {0u, 0x80000000u, 0xFFFFFFFFu}) {
+    wa->crc = 0x1234;
+    WriteRecorder out;
+    std::vector<int> progress = progress_shown([&] {
+      out.start();
+      copy_stored_member(int32_t(size));
+      out.finish();
+    });
+    EXPECT_TRUE(out.sizes.empty());
+    EXPECT_TRUE(progress.empty());
+    EXPECT_EQ(wa->crc, 0);
+    EXPECT_EQ(archive_position(), 0);
+  }
+}
+
+TEST_F(OutputSink, CaptureKeepsTextUpToTheFirstZeroAndItsCapacity) {
+  Bytes data = sample_text(2000, 32);
+  for (auto& b : data)
+    if (b == 0) b = '.';
+  wa->capture_mode = capture_message;
+  wa->crc = 0x4321;
+  write_output(data.data(), 2000, invalid_file);
+  EXPECT_EQ(std::string(wa->text), std::string(data.begin(), data.begin() + 1023));
+  write_output(data.data(), 1024, invalid_file);
+  EXPECT_EQ(text_length(wa->text), 1023u);
+  data[10] = 0;
+  write_output(data.data(), 2000, invalid_file);
+  EXPECT_EQ(std::string(wa->text), std::string(data.begin(), data.begin() + 10));
+  write_output(data.data() + 3, 5, invalid_file);
+  EXPECT_EQ(std::string(wa->text), std::string(data.begin() + 3, data.begin() + 8));
+
+  wa->capture_mode = capture_script;
+  data[10] = 'x';
+  write_output(data.data(), 2000, invalid_file);
+  EXPECT_EQ(std::string(wa->script), std::string(data.begin(), data.end()));
+  // No capture asked for: nothing kept anywhere. The CRC is never run.
+  wa->capture_mode = capture_none;
+  write_output(data.data() + 100, 2000 - 100, invalid_file);
+  EXPECT_EQ(std::string(wa->script), std::string(data.begin(), data.end()));
+  EXPECT_EQ(wa->crc, 0x4321);
+}
+
+TEST_F(OutputSink, LongScriptKeepsTheStartOfItsLastPiece) {
+  Bytes data = sample_text(70000, 33);
+  for (auto& b : data)
+    if (b == 0) b = '.';
+  open_archive(data);
+  wa->capture_mode = capture_script;
+  std::vector<int> progress = progress_shown([] { copy_stored_member(70000); });
+  EXPECT_TRUE(progress.empty());
+  EXPECT_EQ(std::string(wa->script),
+            std::string(data.begin() + 65536, data.begin() + 65536 + 4095));
+}
+
+TEST_F(OutputSink, ArchiveCutShortInsideAStoredMemberIsAReadError) {
+  open_archive(sample_random(100000, 34));
+  open_output();
+  EXPECT_EXIT(copy_stored_member(150000), ::testing::ExitedWithCode(1),
+              "\"" + archive_path + "\" Read ERROR");
+  EXPECT_FALSE(output_exists());
+}
+
+TEST_F(OutputSink, ShortWriteIsAWriteError) {
+  // A disk that takes 100000 bytes: the second piece is cut short.
+  open_archive(sample_random(150000, 35));
+  open_output();
+  auto disk_full_at_100000 = [] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  EXPECT_EXIT(
+      {
+        disk_full_at_100000();
+        copy_stored_member(150000);
+      },
+      ::testing::ExitedWithCode(1), "\"" + std::string(wa->target_path) + "\" Write ERROR");
+  EXPECT_FALSE(output_exists());
+}
+
+}  // namespace
