@@ -61,8 +61,10 @@ int ask_check_box(int id, const char* title, const char* template_text) {
   for (;;) {
     std::string line;
     if (!ask(label + "? [Y/n] ", &line)) return 0;
-    if (line.empty() || line == "y" || line == "Y" || line == "yes") return 1;
-    if (line == "n" || line == "N" || line == "no") {
+    for (char& c : line)
+      if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    if (line.empty() || line == "y" || line == "yes") return 1;
+    if (line == "n" || line == "no") {
       toggle_check_box(id);
       return 1;
     }
@@ -85,7 +87,7 @@ int run_main_dialog() {
 
   const char* label =
       wa->settings.install_title[0] != 0 ? wa->settings.install_title : "Install &Directory:";
-  std::fprintf(stderr, "%s\n%s %s\n", label_text(wa->settings.window_title).c_str(),
+  std::fprintf(stderr, "%s\n%s %s\n", posix_to_utf8(wa->settings.window_title).c_str(),
                label_text(label).c_str(), posix_to_utf8(wa->settings.install_dir).c_str());
 
   // The field holds the default directory until another is typed.
