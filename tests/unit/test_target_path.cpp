@@ -15,21 +15,6 @@
 
 namespace {
 
-// Until the unit tests link the posix library behind the core as well (see
-// tests/CMakeLists.txt), seam functions that only the core calls are named
-// here so that the linker takes them.
-__attribute__((used)) const void* const seam_called_by_core[] = {
-    reinterpret_cast<const void*>(&sys_create_directory),
-    reinterpret_cast<const void*>(&sys_current_directory),
-    reinterpret_cast<const void*>(&sys_file_title),
-    reinterpret_cast<const void*>(&sys_get_environment),
-    reinterpret_cast<const void*>(&sys_get_file_attributes),
-    reinterpret_cast<const void*>(&sys_read_registry_string),
-    reinterpret_cast<const void*>(&sys_search_path),
-    reinterpret_cast<const void*>(&sys_system_directory),
-    reinterpret_cast<const void*>(&sys_windows_directory),
-};
-
 bool is_directory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -15,20 +15,6 @@
 
 namespace {
 
-// Until the unit tests link the posix library behind the core as well (see
-// tests/CMakeLists.txt), seam functions that only the core calls are named
-// here so that the linker takes them.
-__attribute__((used)) const void* const seam_called_by_core[] = {
-    reinterpret_cast<const void*>(&sys_systemtime_to_filetime),
-    reinterpret_cast<const void*>(&sys_filetime_to_systemtime),
-    reinterpret_cast<const void*>(&sys_get_environment),
-    reinterpret_cast<const void*>(&sys_alloc_zeroed),
-    reinterpret_cast<const void*>(&sys_free),
-    reinterpret_cast<const void*>(&sys_open_existing_file),
-    reinterpret_cast<const void*>(&sys_get_file_time),
-    reinterpret_cast<const void*>(&sys_close_file),
-};
-
 constexpr int64_t epoch_ticks = 116444736000000000;  // 1970-01-01 as FILETIME
 
 FileTime filetime_of(int64_t unix_seconds, int64_t extra_ticks = 0) {
