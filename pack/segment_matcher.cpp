@@ -58,21 +58,28 @@ bool SegmentMatcher::next(SegmentWork* work) {
   MatchCache& cache = work->cache;
   cache.first.resize(span + 1);
   size_t used = 0;
-  uint32_t skip_until = start;
+  // Behind a long match, positions only enter the tree; each keeps the rest of that
+  // match, so that a block may start inside it.
+  uint32_t skip_until = start, long_end = 0;
+  uint16_t long_distance = 0;
   for (uint32_t pos = start; pos < end; ++pos) {
     cache.first[pos - start] = static_cast<uint32_t>(used);
     const uint32_t limit = std::min<uint32_t>(max_match, data_end - pos);
     const uint8_t* cur = data_.data() + (pos - base_);
+    if (cache.pairs.size() < used + max_match) cache.pairs.resize(2 * (used + max_match));
     if (pos < skip_until) {
       finder_.skip(cur, pos, limit);
+      if (long_end - pos >= static_cast<uint32_t>(min_match)) {
+        cache.pairs[used++] = Match{static_cast<uint16_t>(long_end - pos), long_distance};
+      }
       continue;
     }
-    if (cache.pairs.size() < used + max_match) cache.pairs.resize(2 * (used + max_match));
     const int found = finder_.find(cur, pos, limit, cache.pairs.data() + used);
     used += found;
-    // A long match is taken as it stands: the positions it covers only enter the tree.
     if (found > 0 && cache.pairs[used - 1].length >= tuning_.nice_length) {
-      skip_until = std::min(pos + cache.pairs[used - 1].length, end);
+      long_end = pos + cache.pairs[used - 1].length;
+      long_distance = cache.pairs[used - 1].distance;
+      skip_until = std::min(long_end, end);
     }
   }
   cache.first[span] = static_cast<uint32_t>(used);
