@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Round trips through kobrix-pack: payloads of every shape, packed with each method,
+extracted by lhasa and 7zz from the archive behind the stub and by the runner from the
+self-extracting file; every file and folder must come back byte for byte, with its
+last-write time."""
+
+import argparse
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
+import sfx  # noqa: E402
+
+
+def text_block(rng, size):
+    words = [b"archive", b"member", b"header", b"window", b"table", b"kobrix", b"data",
+             b"\xe3\x81\x82", b"0123", b"setup", b"\r\n", b"  ", b"return", b"{", b"}"]
+    out = bytearray()
+    while len(out) < size:
+        out += rng.choice(words) + b" "
+    return bytes(out[:size])
+
+
+def make_payload(top, rng):
+    def put(rel, data):
+        path = os.path.join(top, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        stamp = 1262322000 + rng.randrange(200000000)  # odd seconds too
+        os.utime(path, (stamp, stamp))
+
+    put("empty.txt", b"")
+    put("exact64k.bin", rng.randbytes(65536))
+    put("exact64k.txt", text_block(rng, 65536))
+    put("name with spaces.txt", b"spaces\r\n" * 10)
+    put("big/mixed.txt", text_block(rng, 3 * 1024 * 1024 + 17))
+    put("big/random.bin", rng.randbytes(1024 * 1024 + 3))
+    put("big/repetitive.bin", b"\0" * (2 * 1024 * 1024) + b"abcabcabd" * 50000)
+    put("big/far_matches.bin", (rng.randbytes(30000) * 60)[:1500000])
+    for i in range(300):
+        put(f"small/f{i:03d}.dat", text_block(rng, rng.randrange(0, 2000)))
+    put("deep/a/b/c/d/e/leaf.txt", b"nested\r\n" * 1000)
+    os.makedirs(os.path.join(top, "deep", "empty_dir", "inner_empty"), exist_ok=True)
+
+
+def archive_part(exe):
+    with open(exe, "rb") as f:
+        data = f.read()
+    (offset,) = struct.unpack_from("<I", data, 512)
+    return data[offset:]
+
+
+def compare_trees(source, extracted, label, check_times):
+    problems = []
+    for dirpath, dirs, files in os.walk(source):
+        rel_dir = os.path.relpath(dirpath, source)
+        for d in dirs:
+            if not os.path.isdir(os.path.join(extracted, rel_dir, d)):
+                problems.append(f"{label}: folder {os.path.join(rel_dir, d)} missing")
+        for name in files:
+            rel = os.path.normpath(os.path.join(rel_dir, name))
+            a, b = os.path.join(source, rel), os.path.join(extracted, rel)
+            if not os.path.isfile(b):
+                problems.append(f"{label}: {rel} missing")
+                continue
+            with open(a, "rb") as fa, open(b, "rb") as fb:
+                if fa.read() != fb.read():
+                    problems.append(f"{label}: {rel} differs")
+                    continue
+            if check_times and int(os.stat(a).st_mtime) != int(os.stat(b).st_mtime):
+                problems.append(f"{label}: {rel} time {int(os.stat(b).st_mtime)}"
+                                f" != {int(os.stat(a).st_mtime)}")
+    extra = set(sfx.tree_files(extracted)) - set(sfx.tree_files(source))
+    problems += [f"{label}: unexpected {e}" for e in sorted(extra)]
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--pack", required=True)
+    parser.add_argument("--runner", required=True)
+    args = parser.parse_args()
+    lhasa, sevenzip = shutil.which("lhasa"), shutil.which("7zz")
+    missing = [name for name, tool in (("lhasa", lhasa), ("7zz", sevenzip)) if tool is None]
+    if missing:
+        print(f"SKIP: {' and '.join(missing)} not installed (Debian lhasa, 7zip)")
+        return 0
+    problems, checks = [], 0
+    with tempfile.TemporaryDirectory() as work:
+        payload = os.path.join(work, "payload")
+        os.makedirs(payload)
+        make_payload(payload, random.Random(2024))
+        stub = os.path.join(work, "stub.bin")
+        with open(stub, "wb") as f:
+            f.write(sfx.bare_stub())
+        entries = sorted(os.listdir(payload))
+        for method in ("lh5", "lh6", "lh7", "lh0"):
+            exe = os.path.join(work, f"{method}.exe")
+            result = subprocess.run([args.pack, "-o", exe, "--stub", stub, "--method", method,
+                                     "-C", payload] + entries, stderr=subprocess.PIPE)
+            if result.returncode != 0:
+                problems.append(f"{method}: kobrix-pack failed: {result.stderr.decode()}")
+                continue
+            lzh = os.path.join(work, f"{method}.lzh")
+            with open(lzh, "wb") as f:
+                f.write(archive_part(exe))
+
+            out = os.path.join(work, f"lhasa-{method}")
+            os.makedirs(out)
+            subprocess.run([lhasa, f"xqw={out}", lzh], check=True)
+            problems += compare_trees(payload, out, f"{method} lhasa", True)
+
+            out = os.path.join(work, f"7zz-{method}")
+            subprocess.run([sevenzip, "x", f"-o{out}", "-y", lzh], check=True,
+                           stdout=subprocess.DEVNULL)
+            problems += compare_trees(payload, out, f"{method} 7zz", True)
+
+            out = os.path.join(work, f"runner-{method}")
+            ran = sfx.run_runner(args.runner, exe, ["-n", out], root=work)
+            if ran.returncode != 1 or b"ERROR" in ran.stderr:
+                problems.append(f"{method} runner: exit {ran.returncode}: "
+                                f"{ran.stderr.decode(errors='replace')[-300:]}")
+            else:
+                problems += compare_trees(payload, out, f"{method} runner", True)
+            checks += 3
+            for d in ("lhasa", "7zz", "runner"):
+                shutil.rmtree(os.path.join(work, f"{d}-{method}"), ignore_errors=True)
+    for p in problems:
+        print("FAIL", p)
+    failed = len({p.split(":")[0] for p in problems})
+    print(f"{checks - failed} passed, {failed} failed")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
