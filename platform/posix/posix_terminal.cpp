@@ -84,6 +84,8 @@ void posix_extraction_begins() {
 int posix_read_line(std::string* line) {
   line->clear();
   for (;;) {
+    // A Ctrl-C that came before the read began answers as one during it.
+    if (interrupted && line->empty()) return -1;
     int c = std::fgetc(stdin);
     if (c == EOF) {
       if (std::ferror(stdin) && errno == EINTR) {

@@ -221,21 +221,30 @@ def test_ctrl_c(c):
     wait_for(p.stderr.fileno(), "Directory", time.time() + 30)
     p.send_signal(signal.SIGINT)
     assert p.wait(30) == 0 and not os.path.exists(c.dest)
-    # During it: Ctrl-C at the overwrite question of b.txt, then Yes: the next
-    # progress report ends the run with 1; b.txt is deleted, a.txt stays.
-    big = lzh.member(b"b.txt", os.urandom(300000), dirname=b"sub\xff")
-    put(os.path.join(c.dest, "sub", "b.txt"), b"old", T_OLD)
+    # During it: the run is stopped as b.txt begins, Ctrl-C is sent, and the
+    # next progress report ends the run with 1; b.txt is deleted, a.txt stays.
+    big = lzh.member(b"b.txt", os.urandom(64 << 20), dirname=b"sub\xff", crc=0)
     path = c.sfx(lzh.archive(three_members()[0], big, three_members()[2]))
+    p = subprocess.Popen([RUNNER, "--root", c.root, path, "-n", c.dest],
+                         stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                         stdout=subprocess.DEVNULL)
+    wait_for(p.stderr.fileno(), "b.txt", time.time() + 30)
+    p.send_signal(signal.SIGSTOP)
+    p.send_signal(signal.SIGINT)
+    p.send_signal(signal.SIGCONT)
+    assert p.wait(30) == 1
+    assert c.exists("a.txt") and not c.exists("sub", "b.txt") and not c.exists("c.txt")
+    # At the overwrite question Ctrl-C answers Cancel: the pass stops there
+    # and deletes nothing.
+    put(os.path.join(c.dest, "a.txt"), b"old", T_OLD)
     p = subprocess.Popen([RUNNER, "--root", c.root, path, "-c", "-n", c.dest],
                          stdin=subprocess.PIPE, stderr=subprocess.PIPE,
                          stdout=subprocess.DEVNULL)
     wait_for(p.stderr.fileno(), "Overwrite?", time.time() + 30)
-    p.send_signal(signal.SIGINT)
     time.sleep(0.2)
-    p.stdin.write(b"y\n")
-    p.stdin.close()
+    p.send_signal(signal.SIGINT)
     assert p.wait(30) == 1
-    assert c.exists("a.txt") and not c.exists("sub", "b.txt") and not c.exists("c.txt")
+    assert c.read("a.txt") == b"old" and not c.exists("sub", "b.txt")
 
 
 def main():
