@@ -62,15 +62,30 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
 void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to,
                           const MatchCache& cache, const CostModel& model,
                           std::vector<Token>* out) {
+  const CostModel* models[1] = {&model};
+  const uint32_t ends[1] = {to};
+  parse(data, from, to, cache, models, ends, out);
+}
+
+void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to,
+                          const MatchCache& cache, const CostModel* const* models,
+                          const uint32_t* model_ends, std::vector<Token>* out) {
   const uint32_t span = to - from;
   if (span == 0) return;
   price_.assign(span + 1, UINT32_MAX);
   step_.resize(span + 1);
   price_[0] = 0;
-  const uint32_t* length_price = model.literal + 253;  // indexed by match length
+  size_t which = 0;
+  while (model_ends[which] <= from) ++which;
+  const CostModel* model = models[which];
+  const uint32_t* length_price = model->literal + 253;  // indexed by match length
   for (uint32_t i = 0; i < span; ++i) {
+    if (from + i >= model_ends[which]) {
+      model = models[++which];
+      length_price = model->literal + 253;
+    }
     const uint32_t base = price_[i];
-    const uint32_t literal = base + model.literal[data[from + i]];
+    const uint32_t literal = base + model->literal[data[from + i]];
     if (literal < price_[i + 1]) {
       price_[i + 1] = literal;
       step_[i + 1] = Token{data[from + i], 0};
@@ -81,7 +96,7 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to,
     const Match* end = cache.pairs.data() + cache.first[from + i + 1];
     for (; pair < end && shorter < room; ++pair) {
       const uint32_t longest = std::min<uint32_t>(pair->length, room);
-      const uint32_t with_position = base + model.position[position_symbol(pair->distance)];
+      const uint32_t with_position = base + model->position[position_symbol(pair->distance)];
       uint32_t* target = &price_[i];
       for (uint32_t len = shorter + 1; len <= longest; ++len) {
         const uint32_t candidate = with_position + length_price[len];

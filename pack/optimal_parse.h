@@ -41,6 +41,11 @@ class OptimalParser {
   void parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
              const CostModel& model, std::vector<Token>* out);
 
+  // The same with a model for each block: a token is priced by the model of the block
+  // it starts in, models[k] serving the positions before model_ends[k].
+  void parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+             const CostModel* const* models, const uint32_t* model_ends, std::vector<Token>* out);
+
  private:
   std::vector<uint32_t> price_;
   std::vector<Token> step_;  // the last token of the best way to each position

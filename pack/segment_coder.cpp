@@ -32,6 +32,7 @@ void SegmentCoder::greedy_parse(const SegmentWork& work, std::vector<Token>* tok
 
 void SegmentCoder::write_tokens(const Token* tokens, size_t count) {
   for (size_t done = 0; done < count;) {
+    // a block of more than 65,535 codes is written as several
     const size_t n = std::min<size_t>(count - done, max_block_symbols);
     write_block(tokens + done, n, method_, bits_);
     done += n;
@@ -56,31 +57,55 @@ void SegmentCoder::code(const SegmentWork& work, std::vector<uint8_t>* out) {
   } else {
     greedy_parse(work, &tokens_);
   }
-  const std::vector<size_t> ends = split_blocks(tokens_.data(), tokens_.size());
-
-  // Each block is parsed again, priced by its own symbols, round after round.
-  size_t token_begin = 0;
-  uint32_t input_begin = 0;
-  for (size_t end : ends) {
-    uint32_t input_end = input_begin;
-    for (size_t i = token_begin; i < end; ++i) input_end += token_input_length(tokens_[i]);
-    const Token* current = tokens_.data() + token_begin;
-    size_t current_count = end - token_begin;
-    for (int round = 0; round < tuning_.rounds; ++round) {
-      count_symbols(current, current_count, literal_freq, position_freq);
-      cost_model_from_frequencies(literal_freq, position_freq, method_, &model_);
-      block_tokens_.clear();
-      parser_.parse(data, input_begin, input_end, work.cache, model_, &block_tokens_);
-      current = block_tokens_.data();
-      current_count = block_tokens_.size();
+  std::vector<size_t> token_ends = split_blocks(tokens_.data(), tokens_.size());
+  const size_t blocks = token_ends.size();
+  input_ends_.assign(blocks, 0);
+  {
+    size_t t = 0;
+    uint32_t pos = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+      for (; t < token_ends[b]; ++t) pos += token_input_length(tokens_[t]);
+      input_ends_[b] = pos;
     }
-    write_tokens(current, current_count);
-    count_symbols(current, current_count, literal_freq, position_freq);
-    cost_model_from_frequencies(literal_freq, position_freq, method_, &model_);
-    have_model_ = true;
-    token_begin = end;
-    input_begin = input_end;
   }
+
+  // Then the whole segment is parsed again, round after round, each token priced by the
+  // symbols its block had in the round before. Tokens may run across a block's end; a
+  // token belongs to the block it starts in.
+  models_.resize(blocks);
+  model_pointers_.resize(blocks);
+  for (int round = 0; round < tuning_.rounds; ++round) {
+    size_t begin = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+      count_symbols(tokens_.data() + begin, token_ends[b] - begin, literal_freq, position_freq);
+      cost_model_from_frequencies(literal_freq, position_freq, method_, &models_[b]);
+      model_pointers_[b] = &models_[b];
+      begin = token_ends[b];
+    }
+    block_tokens_.clear();
+    parser_.parse(data, 0, span, work.cache, model_pointers_.data(), input_ends_.data(),
+                  &block_tokens_);
+    tokens_.swap(block_tokens_);
+    size_t t = 0;
+    uint32_t pos = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+      while (t < tokens_.size() && pos < input_ends_[b]) pos += token_input_length(tokens_[t++]);
+      token_ends[b] = t;
+      input_ends_[b] = pos;
+    }
+  }
+
+  size_t begin = 0;
+  for (size_t b = 0; b < blocks; ++b) {
+    write_tokens(tokens_.data() + begin, token_ends[b] - begin);
+    begin = token_ends[b];
+  }
+  // The next segment's first parse is priced by the last block.
+  const size_t last_begin = blocks > 1 ? token_ends[blocks - 2] : 0;
+  count_symbols(tokens_.data() + last_begin, tokens_.size() - last_begin, literal_freq,
+                position_freq);
+  cost_model_from_frequencies(literal_freq, position_freq, method_, &model_);
+  have_model_ = true;
   take_bytes(out);
 }
 

@@ -37,6 +37,9 @@ class SegmentCoder {
   CostModel model_;
   bool have_model_ = false;
   std::vector<Token> tokens_, block_tokens_;
+  std::vector<uint32_t> input_ends_;  // where each block's input ends
+  std::vector<CostModel> models_;
+  std::vector<const CostModel*> model_pointers_;
   std::vector<uint8_t> scratch_;
 };
 
