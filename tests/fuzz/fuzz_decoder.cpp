@@ -1,0 +1,131 @@
+// The block decoder under libFuzzer. Arbitrary bytes make one compressed
+// member, decoded twice: by decode_member and by the bit reader's own
+// routines symbol by symbol. Both must write the same bytes, end the same
+// way (returned, "Bad table", "Read ERROR") and leave the same state, and
+// no read may ask for a byte beyond the member's packed data.
+//
+// Input: byte 0, bits 0-1: method '4' to '7'; bit 2: output to a file, else
+// captured as the message member; bit 3: the header claims 300 packed bytes
+// more than follow. Bytes 1-3: the unpacked size, of which the low 17 bits
+// are taken (twice the ring at most, to keep runs short). The rest: the
+// packed data.
+#include <cstring>
+
+#include "decode/decode.h"
+#include "fuzz_platform.h"
+#include "startup/startup.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  FuzzWrites writes;
+  char message[64];
+  char captured[64];
+  uint32_t state[9];
+};
+
+WorkArea* area;
+uint8_t header[26];
+const uint8_t* packed;
+size_t packed_size;
+bool to_file;
+
+// The decoding loop as the routines describe it, one byte at a time.
+void reference_decode() {
+  wa->member_size = get_u32(wa->header + 11);
+  wa->packed_remaining = get_u32(wa->header + 7);
+  wa->crc = 0;
+  wa->ring_size = ring_capacity;
+  start_member_decoding(char(wa->header[5]));
+  wa->out_count = 0;
+  wa->ring_fill = 0;
+  auto put = [](uint8_t byte, uint32_t done) {
+    wa->ring[wa->ring_fill++] = byte;
+    if (wa->ring_fill != wa->ring_size) return;
+    flush_ring(int32_t(wa->ring_size));
+    if (wa->output_file != invalid_file) show_progress(done, wa->member_size);
+    wa->ring_fill = 0;
+  };
+  while (wa->out_count < wa->member_size) {
+    uint16_t c = next_lit_symbol();
+    if (c <= 255) {
+      put(uint8_t(c), wa->out_count + 1);
+      ++wa->out_count;
+      continue;
+    }
+    uint32_t length = c - 253u;
+    uint32_t d = next_position();
+    wa->out_count += length;
+    uint32_t src = (wa->ring_fill - d - 1) & 0xFFFF;
+    for (uint32_t k = 0; k < length; ++k) put(wa->ring[(src + k) & 0xFFFF], wa->out_count);
+  }
+  if (wa->ring_fill != 0) {
+    flush_ring(int32_t(wa->ring_fill));
+    if (wa->output_file != invalid_file)
+      show_progress(wa->out_count + wa->ring_fill, wa->member_size);
+  }
+}
+
+Outcome run(void (*decoder)()) {
+  std::memset(area, 0, sizeof(WorkArea));
+  wa = area;
+  build_crc_table(crc_polynomial);
+  text_copy(wa->module_path, "C:\\SETUP.EXE", path_size);
+  text_copy(wa->target_path, "C:\\OUT\\FILE.TXT", target_size);
+  fuzz_set_own_file(packed, packed_size);
+  wa->archive_file = sys_open_own_file(wa->module_path);
+  wa->header = header;
+  wa->in_pos = 0xFFFFFFFFu;
+  if (to_file) {
+    wa->output_file = sys_create_file(wa->target_path);
+  } else {
+    wa->output_file = invalid_file;
+    wa->capture_mode = capture_message;
+  }
+
+  Outcome o;
+  std::memset(&o, 0, sizeof o);
+  o.status = fuzz_run(decoder);
+  o.writes = fuzz_writes();
+  text_copy(o.message, fuzz_last_message(), sizeof o.message);
+  text_copy(o.captured, wa->text, sizeof o.captured);
+  if (o.status == -1) {
+    uint32_t state[9] = {wa->in_pos,       wa->packed_remaining, wa->bit_window,
+                         wa->pending_byte, wa->pending_bits,     wa->block_remaining,
+                         wa->out_count,    wa->ring_fill,        wa->crc};
+    std::memcpy(o.state, state, sizeof state);
+    // The loop ends only with the member complete, the window full.
+    if (wa->out_count < wa->member_size || wa->pending_bits >= 8) __builtin_trap();
+  }
+  if (fuzz_own_file_requested_end() > get_u32(header + 7)) __builtin_trap();
+  return o;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  if (area == nullptr) area = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+  packed = data + 4;
+  packed_size = size - 4;
+  to_file = (data[0] & 4) != 0;
+  uint32_t claimed = uint32_t(packed_size) + ((data[0] & 8) != 0 ? 300 : 0);
+  uint32_t unpacked =
+      (uint32_t(data[1]) | uint32_t(data[2]) << 8 | uint32_t(data[3]) << 16) & 0x1FFFF;
+
+  std::memset(header, 0, sizeof header);
+  header[0] = sizeof header;
+  std::memcpy(header + 2, "-lh5-", 5);
+  header[5] = uint8_t('4' + (data[0] & 3));
+  for (int i = 0; i < 4; ++i) {
+    header[7 + i] = uint8_t(claimed >> (8 * i));
+    header[11 + i] = uint8_t(unpacked >> (8 * i));
+  }
+  header[20] = 2;
+
+  Outcome fast = run(decode_member);
+  Outcome reference = run(reference_decode);
+  if (std::memcmp(&fast, &reference, sizeof fast) != 0) __builtin_trap();
+  return 0;
+}
