@@ -11,7 +11,9 @@
 namespace pack {
 namespace {
 
-unsigned get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+unsigned get16(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8);
+}
 
 uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
   return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
@@ -22,7 +24,8 @@ uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
 ArchiveSummary check_archive(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) throw PackError(about_file(path, system_error_text()));
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) throw PackError(about_file(path, system_error_text()));
+  if (std::fseek(file.get(), 0, SEEK_END) != 0)
+    throw PackError(about_file(path, system_error_text()));
   const uint64_t file_size = static_cast<uint64_t>(std::ftell(file.get()));
   std::rewind(file.get());
 
@@ -53,7 +56,8 @@ ArchiveSummary check_archive(const std::string& path) {
         std::string("04567d").find(method) == std::string::npos) {
       refuse("not a method the stub decodes (-lh0-, -lh4- to -lh7-, -lhd-)");
     }
-    if (header[20] != 2) refuse("header level " + std::to_string(header[20]) + "; the stub reads level 2");
+    if (header[20] != 2)
+      refuse("header level " + std::to_string(header[20]) + "; the stub reads level 2");
     const uint32_t packed = get32(header, 7), unpacked = get32(header, 11);
     if (method == '0' && packed != unpacked) refuse("a stored member whose sizes differ");
     if (method == 'd' && packed != 0) refuse("a directory member with data");

@@ -51,7 +51,8 @@ std::vector<size_t> split_blocks(const Token* tokens, size_t count) {
     const size_t begin = u * unit_tokens, end = std::min(count, begin + unit_tokens);
     for (size_t i = begin; i < end; ++i) {
       ++scratch[tokens[i].symbol];
-      if (tokens[i].symbol >= 256) ++scratch[literal_alphabet + position_symbol(tokens[i].distance)];
+      if (tokens[i].symbol >= 256)
+        ++scratch[literal_alphabet + position_symbol(tokens[i].distance)];
     }
     for (int s = 0; s < symbol_space; ++s) {
       if (scratch[s] == 0) continue;
@@ -90,8 +91,9 @@ std::vector<size_t> split_blocks(const Token* tokens, size_t count) {
       }
       literals += c.literals;
       positions += c.positions;
-      const double bits = (g[literals] - sum_literal) + (g[positions] - sum_position) + table_fixed_bits +
-                          table_literal_bits * used_literal + table_position_bits * used_position;
+      const double bits = (g[literals] - sum_literal) + (g[positions] - sum_position) +
+                          table_fixed_bits + table_literal_bits * used_literal +
+                          table_position_bits * used_position;
       if (best[j] + bits < best[k]) {
         best[k] = best[j] + bits;
         from[k] = j;

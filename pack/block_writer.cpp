@@ -166,7 +166,7 @@ uint64_t plan_lengths(const Code& literal, LengthList* list, Code* length_code) 
       break;
     }
     for (int s = 0; s < length_code_alphabet; ++s) {
-      cost[s] = trial_code.single >= 0 ? (s == trial_code.single ? 0 : 8)
+      cost[s] = trial_code.single >= 0  ? (s == trial_code.single ? 0 : 8)
                 : trial_code.lengths[s] ? trial_code.lengths[s]
                                         : 8;
     }
@@ -182,8 +182,7 @@ uint64_t data_bits(const uint32_t* freq, const Code& code) {
 
 // The literal/length code with the fewest bits for table and data together: a shorter
 // longest code can make the table cheaper than the data grows.
-void choose_literal_code(const uint32_t* freq, Code* literal, LengthList* list,
-                         Code* length_code) {
+void choose_literal_code(const uint32_t* freq, Code* literal, LengthList* list, Code* length_code) {
   static thread_local Code trial, trial_length_code;
   static thread_local LengthList trial_list;
   build_code(freq, literal_alphabet, literal);
@@ -199,7 +198,8 @@ void choose_literal_code(const uint32_t* freq, Code* literal, LengthList* list,
     if (max_bits < shortest) break;
     if (max_bits >= longest) continue;
     build_code(freq, literal_alphabet, &trial, max_bits);
-    const uint64_t bits = plan_lengths(trial, &trial_list, &trial_length_code) + data_bits(freq, trial);
+    const uint64_t bits =
+        plan_lengths(trial, &trial_list, &trial_length_code) + data_bits(freq, trial);
     if (bits < best) {
       best = bits;
       *literal = trial;
@@ -217,7 +217,8 @@ void choose_position_code(const uint32_t* freq, const Method& method, Code* posi
   uint64_t best = small_list(*position, method.position_count_bits, false, nullptr) +
                   data_bits(freq, *position);
   int longest = 0;
-  for (int s = 0; s < method.position_count; ++s) longest = std::max<int>(longest, position->lengths[s]);
+  for (int s = 0; s < method.position_count; ++s)
+    longest = std::max<int>(longest, position->lengths[s]);
   for (int max_bits : {7, 6, 5}) {
     if (max_bits >= longest) continue;
     build_code(freq, method.position_count, &trial, max_bits);

@@ -13,13 +13,16 @@ FileSource::FileSource(const std::string& path) : path_(path), fd_(open(path.c_s
   if (fd_ < 0) throw PackError(about_file(path, system_error_text()));
 }
 
-FileSource::~FileSource() { close(fd_); }
+FileSource::~FileSource() {
+  close(fd_);
+}
 
 size_t FileSource::read(uint8_t* buffer, size_t size) {
   for (;;) {
     const ssize_t n = ::read(fd_, buffer, size);
     if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) throw PackError(about_file(path_, "cannot be read: " + system_error_text()));
+    if (errno != EINTR)
+      throw PackError(about_file(path_, "cannot be read: " + system_error_text()));
   }
 }
 

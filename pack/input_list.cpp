@@ -138,8 +138,9 @@ void check_member_name(const std::string& name, const std::string& shown_as) {
   }
   for (unsigned char c : name) {
     if (c == '\\' || c == 0xFF) {
-      throw PackError(about_file(shown_as, "the name holds a byte the stub reads as a separator "
-                                           "(backslash or 0xFF)"));
+      throw PackError(about_file(shown_as,
+                                 "the name holds a byte the stub reads as a separator "
+                                 "(backslash or 0xFF)"));
     }
   }
   if (name == "!" || name == "$") {
@@ -153,12 +154,15 @@ void describe_file(const std::string& path, MemberEntry* entry) {
     throw PackError(about_file(path, system_error_text()));
   }
   const int64_t written = sx.stx_mtime.tv_sec;
-  entry->time = written < 0 ? 0 : written > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<uint32_t>(written);
+  entry->time = written < 0              ? 0
+                : written > 0xFFFFFFFFll ? 0xFFFFFFFFu
+                                         : static_cast<uint32_t>(written);
   entry->written = filetime_of(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   entry->accessed = filetime_of(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
   // Where the file system keeps no creation time, the last write stands in for it.
-  entry->created = (sx.stx_mask & STATX_BTIME) ? filetime_of(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec)
-                                               : entry->written;
+  entry->created = (sx.stx_mask & STATX_BTIME)
+                       ? filetime_of(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec)
+                       : entry->written;
   const bool folder = S_ISDIR(sx.stx_mode);
   uint16_t attributes = folder ? attribute_directory : attribute_archive;
   if (!folder && !(sx.stx_mode & S_IWUSR)) attributes |= attribute_read_only;

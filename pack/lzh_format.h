@@ -5,7 +5,7 @@
 
 namespace pack {
 
-constexpr int literal_alphabet = 510;    // 256 bytes and match lengths 3..256
+constexpr int literal_alphabet = 510;     // 256 bytes and match lengths 3..256
 constexpr int length_code_alphabet = 19;  // the code that sends the literal/length lengths
 constexpr int max_position_alphabet = 17;
 constexpr int max_code_bits = 16;
@@ -24,12 +24,18 @@ struct Method {
 bool method_of(char digit, Method* method);
 
 // Position symbol of a distance value d (d + 1 bytes back): 0, 1, or the bit length of d.
-inline int position_symbol(uint32_t d) { return d == 0 ? 0 : 32 - __builtin_clz(d); }
+inline int position_symbol(uint32_t d) {
+  return d == 0 ? 0 : 32 - __builtin_clz(d);
+}
 
 // Extra bits that follow position symbol j.
-inline int position_extra_bits(int j) { return j < 2 ? 0 : j - 1; }
+inline int position_extra_bits(int j) {
+  return j < 2 ? 0 : j - 1;
+}
 
 // Literal/length symbol of a match length.
-inline int length_symbol(int length) { return length + 253; }
+inline int length_symbol(int length) {
+  return length + 253;
+}
 
 }  // namespace pack

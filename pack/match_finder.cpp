@@ -12,7 +12,9 @@ MatchFinder::MatchFinder(int dict_bits, int depth)
   tree_.assign(2 * size_t(window_), 0);
 }
 
-void MatchFinder::reset() { std::fill(head_.begin(), head_.end(), 0); }
+void MatchFinder::reset() {
+  std::fill(head_.begin(), head_.end(), 0);
+}
 
 int MatchFinder::find(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Match* out) {
   return search<true>(cur, pos, len_limit, out);

@@ -17,11 +17,11 @@ namespace pack {
 
 struct PipelineItem {
   enum Kind { segment, end, failure } kind = segment;
-  size_t member = 0;                   // index into the paths given
-  std::unique_ptr<SegmentWork> work;   // segment: the segment's bytes and matches
-  uint64_t size = 0;                   // end: bytes read
-  uint16_t crc = 0;                    // end: their CRC-16
-  std::string error;                   // failure: what went wrong
+  size_t member = 0;                  // index into the paths given
+  std::unique_ptr<SegmentWork> work;  // segment: the segment's bytes and matches
+  uint64_t size = 0;                  // end: bytes read
+  uint16_t crc = 0;                   // end: their CRC-16
+  std::string error;                  // failure: what went wrong
 };
 
 class MatchPipeline {

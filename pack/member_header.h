@@ -8,10 +8,10 @@
 namespace pack {
 
 struct MemberEntry {
-  std::string name;          // "/" inside; a directory's name ends in "/"
+  std::string name;  // "/" inside; a directory's name ends in "/"
   bool directory = false;
-  uint32_t time = 0;         // seconds since 1970, for the fixed part
-  uint16_t attributes = 0;   // Windows file attributes
+  uint32_t time = 0;                                // seconds since 1970, for the fixed part
+  uint16_t attributes = 0;                          // Windows file attributes
   uint64_t created = 0, written = 0, accessed = 0;  // Windows FILETIME values
 };
 

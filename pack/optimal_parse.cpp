@@ -37,7 +37,8 @@ void prices_of(const uint32_t* freq, int count, uint32_t* price) {
     if (used == 1) {
       price[i] = freq[i] ? 4 : 16 * 6;
     } else if (freq[i] != 0) {
-      price[i] = static_cast<uint32_t>(8.0 * std::log2(double(total) / freq[i]) + 8.0 * lengths[i] + 0.5);
+      price[i] =
+          static_cast<uint32_t>(8.0 * std::log2(double(total) / freq[i]) + 8.0 * lengths[i] + 0.5);
     } else {
       price[i] = unseen;
     }
@@ -59,17 +60,16 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
   }
 }
 
-void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to,
-                          const MatchCache& cache, const CostModel& model,
-                          std::vector<Token>* out) {
+void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+                          const CostModel& model, std::vector<Token>* out) {
   const CostModel* models[1] = {&model};
   const uint32_t ends[1] = {to};
   parse(data, from, to, cache, models, ends, out);
 }
 
-void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to,
-                          const MatchCache& cache, const CostModel* const* models,
-                          const uint32_t* model_ends, std::vector<Token>* out) {
+void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+                          const CostModel* const* models, const uint32_t* model_ends,
+                          std::vector<Token>* out) {
   const uint32_t span = to - from;
   if (span == 0) return;
   price_.assign(span + 1, UINT32_MAX);

@@ -43,8 +43,8 @@ class OutputFile {
   int fd_ = -1;
   bool committed_ = false;
   std::vector<uint8_t> buffer_;
-  uint64_t size_ = 0;      // bytes written, buffered ones included
-  uint64_t flushed_ = 0;   // bytes in the file
+  uint64_t size_ = 0;     // bytes written, buffered ones included
+  uint64_t flushed_ = 0;  // bytes in the file
   uint64_t limit_ = UINT64_MAX;
   std::string limit_reason_;
   dev_t device_ = 0;

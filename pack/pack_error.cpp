@@ -9,6 +9,8 @@ std::string about_file(const std::string& name, const std::string& what) {
   return name + ": " + what;
 }
 
-std::string system_error_text() { return std::strerror(errno); }
+std::string system_error_text() {
+  return std::strerror(errno);
+}
 
 }  // namespace pack

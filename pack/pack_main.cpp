@@ -35,7 +35,8 @@ int run(const std::vector<std::string>& args) {
     stub_path = default_stub_path();
     struct stat st;
     if (stat(stub_path.c_str(), &st) != 0) {
-      throw PackError("no stub given, and " + stub_path + " is not there; name one with --stub FILE");
+      throw PackError("no stub given, and " + stub_path +
+                      " is not there; name one with --stub FILE");
     }
   }
   const std::vector<uint8_t> stub = load_stub(stub_path);
@@ -43,7 +44,8 @@ int run(const std::vector<std::string>& args) {
   // An output that already exists is not packed into itself.
   std::vector<FileIdentity> skip;
   struct stat existing;
-  if (stat(options.output.c_str(), &existing) == 0) skip.push_back({existing.st_dev, existing.st_ino});
+  if (stat(options.output.c_str(), &existing) == 0)
+    skip.push_back({existing.st_dev, existing.st_ino});
   const std::vector<PlannedMember> members = list_members(options.inputs, skip);
 
   uint64_t total = 0;

@@ -42,8 +42,8 @@ std::string join_folder(const std::string& folder, const std::string& dir) {
 
 void check_width(const std::string& option, const std::string& value, size_t width) {
   if (value.size() > width) {
-    throw UsageError(option + ": " + std::to_string(value.size()) + " bytes given, the field holds " +
-                     std::to_string(width));
+    throw UsageError(option + ": " + std::to_string(value.size()) +
+                     " bytes given, the field holds " + std::to_string(width));
   }
 }
 
@@ -143,8 +143,9 @@ PackOptions parse_options(const std::vector<std::string>& args) {
   if (!have_output) throw UsageError("-o OUT: the output file is missing");
   if (!options.archive.empty()) {
     if (!options.inputs.empty() || !options.message.empty() || !options.script.empty()) {
-      throw UsageError("--archive: the archive goes in as it stands; PATHs, --message and "
-                       "--script cannot be added to it");
+      throw UsageError(
+          "--archive: the archive goes in as it stands; PATHs, --message and "
+          "--script cannot be added to it");
     }
   } else if (options.inputs.empty() && options.message.empty() && options.script.empty()) {
     throw UsageError("nothing to pack: give PATHs, --message, --script or --archive");

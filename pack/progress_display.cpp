@@ -13,7 +13,9 @@ constexpr size_t name_width = 40;
 
 }  // namespace
 
-bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+bool stderr_is_terminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 ProgressDisplay::ProgressDisplay(uint64_t total, bool enabled)
     : total_(total), enabled_(enabled), started_(Clock::now()), last_(started_) {}
@@ -27,8 +29,8 @@ void ProgressDisplay::update(uint64_t done, const std::string& name) {
   const unsigned percent = total_ == 0 ? 100 : static_cast<unsigned>(done * 100 / total_);
   std::string shown = name;
   if (shown.size() > name_width) shown = "..." + shown.substr(shown.size() - (name_width - 3));
-  std::fprintf(stderr, "\r\033[Kkobrix-pack: %3u%%  %.1f of %.1f MB  %s", percent > 100 ? 100 : percent,
-               done / 1048576.0, total_ / 1048576.0, shown.c_str());
+  std::fprintf(stderr, "\r\033[Kkobrix-pack: %3u%%  %.1f of %.1f MB  %s",
+               percent > 100 ? 100 : percent, done / 1048576.0, total_ / 1048576.0, shown.c_str());
   std::fflush(stderr);
 }
 

@@ -19,7 +19,8 @@ void SegmentCoder::greedy_parse(const SegmentWork& work, std::vector<Token>* tok
   const MatchCache& cache = work.cache;
   for (uint32_t i = 0; i < span;) {
     const uint32_t first = cache.first[i], last = cache.first[i + 1];
-    const uint32_t length = last > first ? std::min<uint32_t>(cache.pairs[last - 1].length, span - i) : 0;
+    const uint32_t length =
+        last > first ? std::min<uint32_t>(cache.pairs[last - 1].length, span - i) : 0;
     if (length >= static_cast<uint32_t>(min_match)) {
       tokens->push_back(Token{static_cast<uint16_t>(length + 253), cache.pairs[last - 1].distance});
       i += length;

@@ -9,8 +9,7 @@
 namespace pack {
 
 SegmentMatcher::SegmentMatcher(const Method& method, const EncoderTuning& tuning)
-    : method_(method),
-      tuning_(tuning),
+    : tuning_(tuning),
       window_(1u << method.dict_bits),
       finder_(method.dict_bits, tuning.search_depth) {
   data_.resize(size_t(window_) + tuning_.segment + max_match);

@@ -48,7 +48,6 @@ class SegmentMatcher {
   uint16_t crc() const { return crc_; }    // their CRC-16
 
  private:
-  Method method_;
   EncoderTuning tuning_;
   uint32_t window_;
   MatchFinder finder_;
@@ -56,7 +55,7 @@ class SegmentMatcher {
   std::vector<uint8_t> data_;  // data_[0] is the byte at position base_
   size_t fill_ = 0;            // valid bytes in data_
   uint32_t base_ = 0;
-  uint32_t next_start_ = 0;    // where the next segment begins
+  uint32_t next_start_ = 0;  // where the next segment begins
   bool at_end_ = false;
   uint64_t size_ = 0;
   uint16_t crc_ = 0;

@@ -60,7 +60,7 @@ class SfxWriter {
  public:
   SfxWriter(const PackOptions& options, OutputFile& out, ProgressDisplay& progress,
             const EncoderTuning& tuning)
-      : options_(options), out_(out), progress_(progress), tuning_(tuning) {
+      : out_(out), progress_(progress), tuning_(tuning) {
     method_of(options.method, &method_);
   }
 
@@ -75,7 +75,6 @@ class SfxWriter {
   void finish_header(uint64_t at, const MemberEntry& entry, char method, uint64_t packed,
                      uint64_t size, uint16_t crc);
 
-  const PackOptions& options_;
   OutputFile& out_;
   ProgressDisplay& progress_;
   EncoderTuning tuning_;
@@ -191,7 +190,8 @@ std::vector<uint8_t> load_special_text(const std::string& path, const char* opti
   }
   if (text.size() > limit) {
     throw PackError(std::string(option) + " " +
-                    about_file(path, std::to_string(text.size()) + " bytes; the stub reads at most " +
+                    about_file(path, std::to_string(text.size()) +
+                                         " bytes; the stub reads at most " +
                                          std::to_string(limit)));
   }
   for (uint8_t c : text) {

@@ -21,7 +21,7 @@ constexpr size_t max_script = 4095;
 struct SfxSummary {
   uint32_t archive_offset = 0;  // where the archive starts
   uint32_t members = 0;
-  uint16_t crc_xor = 0;         // the integrity value
+  uint16_t crc_xor = 0;  // the integrity value
 };
 
 // Reads the message or script file and checks that the stub will see all of it.

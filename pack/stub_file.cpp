@@ -23,8 +23,10 @@ std::string default_stub_path() {
 std::string stub_problem(const std::vector<uint8_t>& stub) {
   const size_t settings_end = settings_offset + settings_size;
   if (stub.size() < settings_end) {
-    return "too short for a stub (" + std::to_string(stub.size()) + " bytes; the settings record"
-           " ends at byte " + std::to_string(settings_end) + ")";
+    return "too short for a stub (" + std::to_string(stub.size()) +
+           " bytes; the settings record"
+           " ends at byte " +
+           std::to_string(settings_end) + ")";
   }
   if (stub[0] != 'M' || stub[1] != 'Z') return "not an executable (no MZ header)";
   const unsigned paragraphs = stub[8] | (stub[9] << 8);

@@ -33,9 +33,7 @@ class BitReader {
 // A canonical code, decoded a bit at a time; or a single symbol that takes no bits.
 class Code {
  public:
-  void single(int symbol) {
-    single_ = symbol;
-  }
+  void single(int symbol) { single_ = symbol; }
   void lengths(const std::vector<int>& lengths) {
     single_ = -1;
     count_.assign(17, 0);
@@ -161,7 +159,8 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
         for (uint32_t m = 0; m < length; ++m) out->push_back((*out)[out->size() - back]);
       }
     }
-    if ((in.position() + 7) / 8 != packed.size()) throw Failure("packed data longer than its codes");
+    if ((in.position() + 7) / 8 != packed.size())
+      throw Failure("packed data longer than its codes");
   } catch (const Failure& e) {
     report.error = e.what();
   }

@@ -57,7 +57,8 @@ Packed round_trip(const std::vector<uint8_t>& data, char digit,
   EXPECT_EQ(result.unpacked, data.size());
   EXPECT_EQ(result.crc, plain_crc(data));
   std::vector<uint8_t> decoded;
-  packed.report = reference_decode(packed.bytes, static_cast<uint32_t>(data.size()), digit, &decoded);
+  packed.report =
+      reference_decode(packed.bytes, static_cast<uint32_t>(data.size()), digit, &decoded);
   EXPECT_EQ(packed.report.error, "") << "method " << digit << ", " << data.size() << " bytes";
   EXPECT_TRUE(decoded == data) << "method " << digit << ", " << data.size() << " bytes";
   EXPECT_LE(packed.report.largest_block, 65535u);
@@ -72,8 +73,9 @@ std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
 }
 
 std::vector<uint8_t> text_bytes(size_t size, uint32_t seed) {
-  static const char* const words[] = {"the ", "archive ", "member ", "header ", "window ",
-                                      "table ", "setup ", "\r\n", "of ", "to ", "kobrix ", "{ }"};
+  static const char* const words[] = {"the ",    "archive ", "member ", "header ",
+                                      "window ", "table ",   "setup ",  "\r\n",
+                                      "of ",     "to ",      "kobrix ", "{ }"};
   std::mt19937 generator(seed);
   std::vector<uint8_t> data;
   while (data.size() < size) {

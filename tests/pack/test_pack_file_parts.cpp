@@ -24,8 +24,12 @@ namespace {
 
 using namespace pack;
 
-unsigned get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t get32(const std::vector<uint8_t>& b, size_t at) { return get16(b, at) | (get16(b, at + 2) << 16); }
+unsigned get16(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8);
+}
+uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
+  return get16(b, at) | (get16(b, at + 2) << 16);
+}
 
 class TempDir {
  public:
@@ -37,8 +41,9 @@ class TempDir {
   const std::string& path() const { return path_; }
   std::string write(const std::string& name, const std::vector<uint8_t>& data) const {
     const std::string full = path_ + "/" + name;
-    std::ofstream(full, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+    std::ofstream(full, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
     return full;
   }
 
@@ -106,7 +111,9 @@ TEST(PackFileParts, DirectoryMembersAndHeaderSizesEndingInZero) {
   const std::vector<uint8_t> h = member_header(folder, 'd', 0, 0, 0);
   const auto ext = extended_headers(h);
   EXPECT_TRUE(ext[1].second.empty());
-  EXPECT_EQ(std::string(ext[2].second.begin(), ext[2].second.end()), "a\xff" "b\xff");
+  EXPECT_EQ(std::string(ext[2].second.begin(), ext[2].second.end()),
+            "a\xff"
+            "b\xff");
   // A top-level file has no directory header; no size has a low byte of 0.
   for (size_t len = 1; len <= max_member_name; ++len) {
     MemberEntry file;
@@ -305,9 +312,11 @@ TEST(PackFileParts, OptionsNameWhatDoesNotFit) {
   };
   EXPECT_NE(error_of({"-o", "x", "--title", std::string(41, 't'), "a"}).find("--title"),
             std::string::npos);
-  EXPECT_NE(error_of({"-o", "x", "--install-title", std::string(41, 't'), "a"}).find("--install-title"),
+  EXPECT_NE(
+      error_of({"-o", "x", "--install-title", std::string(41, 't'), "a"}).find("--install-title"),
+      std::string::npos);
+  EXPECT_NE(error_of({"-o", "x", "--dir", std::string(256, 'd'), "a"}).find("--dir"),
             std::string::npos);
-  EXPECT_NE(error_of({"-o", "x", "--dir", std::string(256, 'd'), "a"}).find("--dir"), std::string::npos);
   EXPECT_NE(error_of({"-o", "x", "--command", std::string(256, 'c'), "a"}).find("--command"),
             std::string::npos);
   EXPECT_NE(error_of({"-o", "x", "--method", "lh4", "a"}).find("--method"), std::string::npos);
@@ -354,7 +363,8 @@ TEST(PackFileParts, FoldersAreListedBeforeTheirContentsInNameOrder) {
 
   // "." stores the contents without the folder's own name; the same file twice is refused
   std::vector<std::string> inner;
-  for (const PlannedMember& m : list_members({{dir.path() + "/top", "."}}, {})) inner.push_back(m.entry.name);
+  for (const PlannedMember& m : list_members({{dir.path() + "/top", "."}}, {}))
+    inner.push_back(m.entry.name);
   EXPECT_EQ(inner.front(), "a.txt");
   EXPECT_THROW(list_members({{dir.path(), "top"}, {dir.path(), "top/a.txt"}}, {}), PackError);
   try {

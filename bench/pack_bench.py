@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Packs a mixed payload (text, Windows executables, random data, already-compressed
+files, many small files) with jlha (c2o7: level-2 headers, -lh7-) and with kobrix-pack
+(--method lh7) and reports the archive sizes and the packing times side by side, as
+ratios kobrix-pack / jlha.
+
+    bench/pack_bench.py [--pack build/kobrix-pack] [--runs 5] [--keep DIR]
+
+kobrix-pack's size is that of the archive behind the stub (from archive_offset to the
+end), which is what jlha writes; the whole self-extracting file is shown beside it.
+Times come from hyperfine (mean of the runs), or from a plain loop without it."""
+
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def timed(command, cwd, prepare, runs):
+    hyperfine = shutil.which("hyperfine")
+    if hyperfine:
+        with tempfile.NamedTemporaryFile(suffix=".json") as out:
+            subprocess.run([hyperfine, "--warmup", "1", "--runs", str(runs), "--prepare", prepare,
+                            "--export-json", out.name, "--style", "none", command],
+                           cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+            result = json.load(open(out.name))["results"][0]
+            return result["mean"], result["stddev"] or 0.0
+    times = []
+    for _ in range(runs):
+        subprocess.run(prepare, shell=True, cwd=cwd, check=True)
+        start = time.monotonic()
+        subprocess.run(command, shell=True, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+        times.append(time.monotonic() - start)
+    mean = sum(times) / len(times)
+    return mean, (sum((t - mean) ** 2 for t in times) / len(times)) ** 0.5
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--pack", default=os.path.join(HERE, "..", "build", "kobrix-pack"))
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--keep", help="build the payload in this folder and keep it")
+    args = parser.parse_args()
+    pack = os.path.abspath(args.pack)
+    for tool in ("jlha",):
+        if shutil.which(tool) is None:
+            sys.exit(f"{tool} is missing (Debian jlha-utils)")
+    if not os.path.exists(pack):
+        sys.exit(f"{pack} is missing: build kobrix-pack first or give --pack")
+
+    work = args.keep or tempfile.mkdtemp(prefix="kobrix-bench-")
+    try:
+        payload = os.path.join(work, "payload")
+        print("Payload:")
+        subprocess.run([sys.executable, os.path.join(HERE, "make_payload.py"), payload], check=True)
+        entries = " ".join(sorted(os.listdir(payload)))
+        total = sum(os.path.getsize(os.path.join(d, f))
+                    for d, _, files in os.walk(payload) for f in files)
+        count = sum(len(files) for _, _, files in os.walk(payload))
+        print(f"{'total':10} {total:10d} bytes in {count} files\n")
+
+        stub = os.path.join(work, "stub.bin")
+        default_stub = os.path.join(os.path.dirname(pack), "kobrix-stub.exe")
+        if os.path.exists(default_stub):
+            shutil.copy(default_stub, stub)
+        else:
+            subprocess.run([os.path.join(HERE, "..", "scripts", "bare-stub.sh"), stub],
+                           check=True, stdout=subprocess.DEVNULL)
+        jlha_out = os.path.join(work, "jlha.lzh")
+        kobrix_out = os.path.join(work, "kobrix.exe")
+        jlha_cmd = f"jlha c2o7q {jlha_out} {entries}"
+        kobrix_cmd = f"{pack} -o {kobrix_out} --stub {stub} --method lh7 {entries}"
+
+        jlha_time, jlha_dev = timed(jlha_cmd, payload, f"rm -f {jlha_out}", args.runs)
+        kobrix_time, kobrix_dev = timed(kobrix_cmd, payload, f"rm -f {kobrix_out}", args.runs)
+
+        jlha_size = os.path.getsize(jlha_out)
+        whole = os.path.getsize(kobrix_out)
+        with open(kobrix_out, "rb") as f:
+            f.seek(512)
+            (offset,) = struct.unpack("<I", f.read(4))
+        archive = whole - offset
+        print(f"{'':24} {'jlha c2o7':>14} {'kobrix-pack':>14} {'ratio':>8}")
+        print(f"{'archive bytes':24} {jlha_size:14d} {archive:14d} {archive / jlha_size:8.4f}")
+        print(f"{'  with the stub':24} {'':14} {whole:14d} {whole / jlha_size:8.4f}")
+        print(f"{'packing time, s':24} {jlha_time:8.3f}±{jlha_dev:5.3f} {kobrix_time:8.3f}±"
+              f"{kobrix_dev:5.3f} {kobrix_time / jlha_time:8.4f}")
+    finally:
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
