@@ -226,8 +226,13 @@ void spawn_detached(const std::vector<std::string>& argv, const std::string& dir
     pid_t grandchild = fork();
     if (grandchild != 0) _exit(0);
     if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(127);
-    int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
+    // Detached from the runner's terminal and pipes as well.
+    int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+      dup2(null_fd, STDIN_FILENO);
+      dup2(null_fd, STDOUT_FILENO);
+      dup2(null_fd, STDERR_FILENO);
+    }
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
