@@ -126,6 +126,11 @@ HeaderResult read_member_header() {
     report_no_memory();
     return header_failed;
   }
+  // The fixed part and the first next-size field must fit.
+  if (raw_size < smallest_header) {
+    report_bad_header();
+    return header_failed;
+  }
   uint8_t* h = static_cast<uint8_t*>(sys_alloc_zeroed(raw_size));
   if (h == nullptr) {
     report_no_memory();
@@ -134,10 +139,6 @@ HeaderResult read_member_header() {
   wa->header = h;
   h[0] = size_field[0];
   h[1] = size_field[1];
-  if (raw_size < smallest_header) {
-    report_bad_header();
-    return header_failed;
-  }
   int32_t want = raw_size - 2;
   if (sys_read_own_file(wa->archive_file, h + 2, uint32_t(want)) != want) {
     report_bad_header();
