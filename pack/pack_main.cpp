@@ -11,6 +11,7 @@
 #include "pack/pack_options.h"
 #include "pack/progress_display.h"
 #include "pack/sfx_writer.h"
+#include "pack/special_members.h"
 #include "pack/stub_file.h"
 
 namespace {
@@ -40,6 +41,9 @@ int run(const std::vector<std::string>& args) {
     }
   }
   const std::vector<uint8_t> stub = load_stub(stub_path);
+  const SpecialText message =
+      options.message.empty() ? SpecialText() : load_message(options.message);
+  const SpecialText script = options.script.empty() ? SpecialText() : load_script(options.script);
 
   // An output that already exists is not packed into itself.
   std::vector<FileIdentity> skip;
@@ -52,7 +56,7 @@ int run(const std::vector<std::string>& args) {
   for (const PlannedMember& member : members) total += member.size;
   OutputFile out(options.output);
   ProgressDisplay progress(total, stderr_is_terminal());
-  write_sfx(options, stub, members, out, progress);
+  write_sfx(options, stub, message, script, members, out, progress);
   progress.finish();
   out.commit();
   return 0;

@@ -181,29 +181,8 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
 
 }  // namespace
 
-std::vector<uint8_t> load_special_text(const std::string& path, const char* option, size_t limit) {
-  std::vector<uint8_t> text;
-  try {
-    text = read_whole_file(path);
-  } catch (const PackError& e) {
-    throw PackError(std::string(option) + " " + e.what());
-  }
-  if (text.size() > limit) {
-    throw PackError(std::string(option) + " " +
-                    about_file(path, std::to_string(text.size()) +
-                                         " bytes; the stub reads at most " +
-                                         std::to_string(limit)));
-  }
-  for (uint8_t c : text) {
-    if (c == 0) {
-      throw PackError(std::string(option) + " " +
-                      about_file(path, "holds a zero byte, where the stub would end the text"));
-    }
-  }
-  return text;
-}
-
 SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
+                     const SpecialText& message, const SpecialText& script,
                      const std::vector<PlannedMember>& members, OutputFile& out,
                      ProgressDisplay& progress, const EncoderTuning& tuning) {
   out.set_limit(max_output, "would reach 2 GiB; the stub reads its own file with 32-bit offsets");
@@ -224,14 +203,8 @@ SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stu
     writer.crc_xor = archive.crc_xor;
     writer.count = archive.members;
   } else {
-    if (!options.message.empty()) {
-      writer.write_text_member("!", options.message,
-                               load_special_text(options.message, "--message", max_message));
-    }
-    if (!options.script.empty()) {
-      writer.write_text_member("$", options.script,
-                               load_special_text(options.script, "--script", max_script));
-    }
+    if (!message.path.empty()) writer.write_text_member("!", message.path, message.text);
+    if (!script.path.empty()) writer.write_text_member("$", script.path, script.text);
     writer.write_members(members);
     out.write({0});
   }

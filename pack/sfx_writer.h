@@ -11,12 +11,9 @@
 #include "pack/pack_options.h"
 #include "pack/progress_display.h"
 #include "pack/segment_matcher.h"
+#include "pack/special_members.h"
 
 namespace pack {
-
-// Longest texts the stub keeps of the message and the script.
-constexpr size_t max_message = 1023;
-constexpr size_t max_script = 4095;
 
 struct SfxSummary {
   uint32_t archive_offset = 0;  // where the archive starts
@@ -24,12 +21,11 @@ struct SfxSummary {
   uint16_t crc_xor = 0;  // the integrity value
 };
 
-// Reads the message or script file and checks that the stub will see all of it.
-// Throws PackError naming the option.
-std::vector<uint8_t> load_special_text(const std::string& path, const char* option, size_t limit);
-
-// Writes everything to out (which the caller commits). members: the listed PATHs.
+// Writes everything to out (which the caller commits): the stub with the settings of
+// options, the message and script members (those with a path), then the members of the
+// PATHs, or the archive of --archive.
 SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
+                     const SpecialText& message, const SpecialText& script,
                      const std::vector<PlannedMember>& members, OutputFile& out,
                      ProgressDisplay& progress, const EncoderTuning& tuning = EncoderTuning());
 

@@ -183,6 +183,11 @@ def special_members(env):
         f.write(b"m" * 1024)
     expect_refusal(env, "message longer than the stub shows",
                    ["--stub", env.stub, "--message", long_message], "1023")
+    long_title = env.path("long-title.txt")
+    with open(long_title, "wb") as f:
+        f.write(b"; setup\r\n$WindowTitle=" + b"w" * 41 + b"\r\n")
+    expect_refusal(env, "script value longer than its field",
+                   ["--stub", env.stub, "--script", long_title], "line 2")
 
 
 def integrity(env):
