@@ -32,24 +32,35 @@ inline uint64_t load_be64(const uint8_t* p) {
 #endif
 }
 
-// The bit reader's state in locals. word holds count bits from bit 63 down,
-// zero below them; count is at least 16 between steps, as bit_window always
-// holds 16 bits.
+// The bit reader's state in locals. word holds count bits from bit 63 down;
+// below them it may hold the bits of the data bytes that follow, which a
+// later top-up puts in the same place again. Between the careful steps
+// count is at least 16, as bit_window always holds 16 bits.
 struct Bits {
   uint64_t word;
   uint32_t count;
   uint32_t in_pos;
-  uint32_t packed_remaining;
-  uint32_t zeros;  // zero bytes supplied past the data since load_bits, at most 8 counted
+  uint32_t data_end;    // in_pos + packed_remaining (modulo 2^32)
+  uint32_t fast_limit;  // in_pos below it: 8 bytes of the data stand in in_buf
+  uint32_t zeros;       // zero bytes supplied past the data since load_bits, at most 8 counted
 };
+
+void set_fast_limit(Bits& b) {
+  uint32_t remaining = b.data_end - b.in_pos;
+  uint32_t available_end = 0;
+  if (b.in_pos < in_buf_size)
+    available_end = remaining < in_buf_size - b.in_pos ? b.data_end : in_buf_size;
+  b.fast_limit = available_end >= 8 ? available_end - 7 : 0;
+}
 
 Bits load_bits() {
   Bits b;
   b.word = (uint64_t(wa->bit_window) << 48) | (uint64_t(wa->pending_byte) << 40);
   b.count = 16u + wa->pending_bits;
   b.in_pos = wa->in_pos;
-  b.packed_remaining = wa->packed_remaining;
+  b.data_end = wa->in_pos + wa->packed_remaining;
   b.zeros = 0;
+  set_fast_limit(b);
   return b;
 }
 
@@ -64,21 +75,23 @@ void store_bits(Bits b) {
   uint32_t extra = (b.count - 16) >> 3;
   uint32_t data_bytes = extra > b.zeros ? extra - b.zeros : 0;
   b.in_pos -= data_bytes;
-  b.packed_remaining += data_bytes;
   uint32_t pending_bits = b.count - 16 - extra * 8;
   wa->bit_window = uint16_t(b.word >> 48);
   wa->pending_byte = uint8_t(uint8_t(b.word >> 40) & (0xFF00u >> pending_bits));
   wa->pending_bits = uint8_t(pending_bits);
   wa->in_pos = b.in_pos;
-  wa->packed_remaining = b.packed_remaining;
+  wa->packed_remaining = b.data_end - b.in_pos;
 }
 
 // Byte by byte, for the end of in_buf and the end of the data. The file is
 // read only when the word holds fewer than 16 bits, which is when fill_bits
 // would read it. Leaves at most 56 bits.
 __attribute__((noinline)) Bits top_up_slow(Bits b) {
+  // Bits below count may stand from an earlier top-up; bytes go in whole.
+  b.word &= ~(~uint64_t(0) >> b.count);
   while (b.count <= 48) {
-    if (b.packed_remaining == 0) {
+    uint32_t remaining = b.data_end - b.in_pos;
+    if (remaining == 0) {
       b.count += 8;
       if (b.zeros < 8) ++b.zeros;
       continue;
@@ -89,42 +102,34 @@ __attribute__((noinline)) Bits top_up_slow(Bits b) {
     } else {
       if (b.count >= 16) break;
       wa->in_pos = b.in_pos;
-      byte = next_input_byte(wa->archive_file, b.packed_remaining);
+      byte = next_input_byte(wa->archive_file, remaining);
       if (byte < 0) fail_read();
       b.in_pos = wa->in_pos;
+      b.data_end = b.in_pos + remaining - 1;
     }
-    --b.packed_remaining;
     b.word |= uint64_t(uint32_t(byte)) << (56 - b.count);
     b.count += 8;
   }
+  set_fast_limit(b);
   return b;
 }
 
-// 8 bytes of the member's data stand in in_buf behind in_pos.
-inline bool can_load_word(const Bits& b) {
-  return b.in_pos <= in_buf_size - 8 && b.packed_remaining >= 8;
-}
-
-// Tops the word up to 56 bits or more from in_buf. The bits below count
-// receive the data bytes that follow, which a later top-up puts in the same
-// place again.
+// Tops the word up to 56 bits or more from in_buf; only below fast_limit.
 inline __attribute__((always_inline)) void load_word(Bits& b, const uint8_t* in_buf) {
   b.word |= load_be64(in_buf + b.in_pos) >> b.count;
-  uint32_t take = (63 - b.count) >> 3;
-  b.in_pos += take;
-  b.packed_remaining -= take;
+  b.in_pos += (63 - b.count) >> 3;
   b.count |= 56;
 }
 
 // Drops n bits (at most 16). The careful form keeps at least 16 bits in the
 // word after every drop, as fill_bits does; the quick one is used only where
-// the word was topped up for a whole step.
+// the word holds the bits of a whole step.
 template <bool careful>
 inline __attribute__((always_inline)) void drop(Bits& b, const uint8_t* in_buf, uint32_t n) {
   b.word <<= n;
   b.count -= n;
   if (careful && b.count < 16) {
-    if (can_load_word(b))
+    if (b.in_pos < b.fast_limit)
       load_word(b, in_buf);
     else
       b = top_up_slow(b);
@@ -144,24 +149,43 @@ __attribute__((noinline)) uint32_t walk_tree(uint32_t v, uint64_t word, int tabl
   return v;
 }
 
-// Lookup tables of the loop: the entry of a symbol holds the symbol and its
-// code length, that of a tree node the node and the flag bit 31.
-constexpr uint32_t node_flag = 0x80000000u;
+// Lookup tables of the loop, rebuilt from lit_lookup and small_lookup at
+// every block header. A literal/length entry holds the symbol from bit 6 and
+// its code length in bits 0 to 5; a position entry holds the code length in
+// bits 0 to 4, the count of extra bits in bits 5 to 8 and the distance value
+// without them from bit 16. An entry with bit 31 (bit 9 for positions)
+// holds a tree node instead, from bit 0 (bit 16).
+constexpr uint32_t lit_node_flag = 0x80000000u;
+constexpr uint32_t position_node_flag = 0x200u;
 
 struct FastTables {
   uint32_t lit[4096];
   uint32_t position[256];
 };
 
+inline uint32_t lit_entry(uint32_t symbol, const uint8_t* lengths) {
+  return symbol << 6 | lengths[symbol];
+}
+
+inline uint32_t position_entry(uint32_t symbol, const uint8_t* lengths) {
+  uint32_t extra_bits = symbol > 1 ? symbol - 1 : 0;
+  uint32_t base = symbol > 1 ? 1u << extra_bits : symbol;
+  return base << 16 | extra_bits << 5 | lengths[symbol];
+}
+
 void build_fast_tables(FastTables& t) {
+  const uint16_t* lookup = wa->lit_lookup;
+  const uint8_t* lengths = wa->lit_lengths;
   for (uint32_t i = 0; i < 4096; ++i) {
-    uint32_t v = wa->lit_lookup[i];
-    t.lit[i] = v >= uint32_t(lit_symbols) ? node_flag | v : v | uint32_t(wa->lit_lengths[v]) << 16;
+    uint32_t v = lookup[i];
+    t.lit[i] = v >= uint32_t(lit_symbols) ? lit_node_flag | v : lit_entry(v, lengths);
   }
+  lookup = wa->small_lookup;
+  lengths = wa->small_lengths;
   const uint32_t position_count = wa->position_count;
   for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t v = wa->small_lookup[i];
-    t.position[i] = v >= position_count ? node_flag | v : v | uint32_t(wa->small_lengths[v]) << 16;
+    uint32_t v = lookup[i];
+    t.position[i] = v >= position_count ? position_node_flag | v << 16 : position_entry(v, lengths);
   }
 }
 
@@ -179,6 +203,19 @@ __attribute__((noinline)) void flush_full_ring(uint32_t done, const Output& o) {
   if (o.progress) show_progress(done, o.member_size);
 }
 
+struct Chunk16 {
+  uint64_t low;
+  uint64_t high;
+};
+
+inline Chunk16 load_16(const uint8_t* p) {
+  return Chunk16{load_u64(p), load_u64(p + 8)};
+}
+inline void store_16(uint8_t* p, Chunk16 c) {
+  store_u64(p, c.low);
+  store_u64(p + 8, c.high);
+}
+
 // Copies a match of length bytes from distance value d, as if one byte at a
 // time: a distance shorter than the length repeats what the match has just
 // written. out_count already includes the match.
@@ -188,28 +225,37 @@ inline __attribute__((always_inline)) void copy_match(Output& o, uint32_t length
   uint32_t fill = o.fill;
   uint32_t src = (fill - d - 1) & mask;
   uint32_t distance = d + 1;
-  if (fill + length < ring_capacity && src + length <= ring_capacity) {
-    // In one piece, without a flush in between.
+  if (fill + length + 16 <= ring_capacity && src + length + 16 <= ring_capacity) {
+    // In one piece, without a flush in between. Whole chunks are copied,
+    // and the bytes behind the match that the last chunk overwrites are
+    // put back: they are still part of the window.
     uint8_t* dst = ring + fill;
     const uint8_t* from = ring + src;
-    if ((src < fill && distance >= 8) || src >= fill + length) {
-      // No byte of the source is written before it is read.
-      if (length >= 8) {
-        uint32_t k = 0;
-        for (; k + 8 < length; k += 8) store_u64(dst + k, load_u64(from + k));
-        store_u64(dst + length - 8, load_u64(from + length - 8));
-      } else {
-        for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
-      }
-      o.fill = fill + length;
+    o.fill = fill + length;
+    if (src > fill || distance >= 16) {
+      // Every chunk reads bytes that are final before the chunk is stored.
+      Chunk16 behind = load_16(dst + length);
+      uint32_t k = 0;
+      do {
+        store_16(dst + k, load_16(from + k));
+        k += 16;
+      } while (k < length);
+      store_16(dst + length, behind);
       return;
     }
-    if (src < fill) {
-      // A short distance: the match repeats its own first bytes.
-      for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
-      o.fill = fill + length;
+    if (distance >= 8) {
+      uint64_t behind = load_u64(dst + length);
+      uint32_t k = 0;
+      do {
+        store_u64(dst + k, load_u64(from + k));
+        k += 8;
+      } while (k < length);
+      store_u64(dst + length, behind);
       return;
     }
+    // A short distance: the match repeats its own first bytes.
+    for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
+    return;
   }
   while (length != 0) {
     uint32_t room = ring_capacity - fill;
@@ -233,19 +279,14 @@ inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const
                                                        const uint8_t* in_buf) {
   if (careful && b.count < 16) b = top_up_slow(b);
   uint32_t e = t.lit[b.word >> 52];
-  uint32_t c, n;
-  if ((e & node_flag) == 0) {
-    c = e & 0xFFFF;
-    n = e >> 16;
-  } else {
-    c = walk_tree(e & 0xFFFF, b.word, 12, lit_symbols);
-    n = wa->lit_lengths[c];
-  }
-  drop<careful>(b, in_buf, n);
+  if (__builtin_expect((e & lit_node_flag) != 0, 0))
+    e = lit_entry(walk_tree(e & 0xFFFF, b.word, 12, lit_symbols), wa->lit_lengths);
+  drop<careful>(b, in_buf, e & 63);
+  uint32_t c = e >> 6;
 
   if (c < 256) {
     o.ring[o.fill++] = uint8_t(c);
-    if (o.fill == ring_capacity) {
+    if (__builtin_expect(o.fill == ring_capacity, 0)) {
       flush_full_ring(o.out_count + 1, o);
       o.fill = 0;
     }
@@ -254,20 +295,21 @@ inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const
   }
 
   e = t.position[b.word >> 56];
+  if (__builtin_expect((e & position_node_flag) != 0, 0))
+    e = position_entry(walk_tree(e >> 16, b.word, 8, wa->position_count), wa->small_lengths);
+  uint32_t code_bits = e & 31;
+  uint32_t extra_bits = (e >> 5) & 15;
   uint32_t d;
-  if ((e & node_flag) == 0) {
-    d = e & 0xFFFF;
-    n = e >> 16;
+  if (careful) {
+    drop<true>(b, in_buf, code_bits);
+    d = (e >> 16) + uint32_t((b.word >> 32) >> (32 - extra_bits));
+    drop<true>(b, in_buf, extra_bits);
   } else {
-    d = walk_tree(e & 0xFFFF, b.word, 8, wa->position_count);
-    n = wa->small_lengths[d];
-  }
-  drop<careful>(b, in_buf, n);
-  if (d > 1) {
-    uint32_t extra_bits = d - 1;
-    uint32_t extra = uint32_t(b.word >> (64 - extra_bits));
-    drop<careful>(b, in_buf, extra_bits);
-    d = (1u << extra_bits) + extra;
+    // The word holds the code and its extra bits together.
+    uint64_t word = b.word << code_bits;
+    d = (e >> 16) + uint32_t((word >> 32) >> (32 - extra_bits));
+    b.word = word << extra_bits;
+    b.count -= code_bits + extra_bits;
   }
   uint32_t length = c - 253;
   o.out_count += length;
@@ -300,7 +342,7 @@ void decode_member() {
   Bits b = load_bits();
 
   while (o.out_count < o.member_size) {
-    if (block_left == 0) {
+    if (__builtin_expect(block_left == 0, 0)) {
       store_bits(b);
       read_block_header();
       block_left = wa->block_remaining != 0 ? wa->block_remaining : 0x10000u;
@@ -308,8 +350,9 @@ void decode_member() {
       b = load_bits();
     }
     --block_left;
-    // A step takes at most 16 + 16 + 15 bits.
-    if (can_load_word(b)) {
+    // A step takes at most 16 + 16 + 15 bits. With 8 bytes of data in
+    // in_buf the bit reader would not read the file within it either.
+    if (__builtin_expect(b.in_pos < b.fast_limit, 1)) {
       load_word(b, in_buf);
       decode_step<false>(b, o, tables, in_buf);
     } else {
