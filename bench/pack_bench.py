@@ -23,6 +23,32 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def breakdown(data):
+    """Header bytes, and packed bytes per top-level folder, of a level-2 archive."""
+    headers, per_folder, pos = 0, {}, 0
+    while pos + 2 <= len(data):
+        (size,) = struct.unpack_from("<H", data, pos)
+        if size == 0:
+            break
+        (packed,) = struct.unpack_from("<I", data, pos + 7)
+        name, folder, at = b"", b"", pos + 24
+        while True:
+            (next_size,) = struct.unpack_from("<H", data, at)
+            if next_size == 0:
+                break
+            kind = data[at + 2]
+            if kind == 1:
+                name = data[at + 3:at + next_size]
+            elif kind == 2:
+                folder = data[at + 3:at + next_size]
+            at += next_size
+        top = (folder.split(b"\xff")[0] or name).decode("latin-1")
+        per_folder[top] = per_folder.get(top, 0) + packed
+        headers += size
+        pos += size + packed
+    return headers, per_folder
+
+
 def timed(command, cwd, prepare, runs):
     hyperfine = shutil.which("hyperfine")
     if hyperfine:
@@ -87,7 +113,17 @@ def main():
             f.seek(512)
             (offset,) = struct.unpack("<I", f.read(4))
         archive = whole - offset
+        with open(jlha_out, "rb") as f:
+            jlha_headers, jlha_parts = breakdown(f.read())
+        with open(kobrix_out, "rb") as f:
+            f.seek(offset)
+            kobrix_headers, kobrix_parts = breakdown(f.read())
         print(f"{'':24} {'jlha c2o7':>14} {'kobrix-pack':>14} {'ratio':>8}")
+        for part in sorted(jlha_parts):
+            a, b = jlha_parts[part], kobrix_parts.get(part, 0)
+            print(f"{'  data of ' + part:24} {a:14d} {b:14d} {b / a:8.4f}")
+        print(f"{'  headers':24} {jlha_headers:14d} {kobrix_headers:14d} "
+              f"{kobrix_headers / jlha_headers:8.4f}")
         print(f"{'archive bytes':24} {jlha_size:14d} {archive:14d} {archive / jlha_size:8.4f}")
         print(f"{'  with the stub':24} {'':14} {whole:14d} {whole / jlha_size:8.4f}")
         print(f"{'packing time, s':24} {jlha_time:8.3f}±{jlha_dev:5.3f} {kobrix_time:8.3f}±"

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "pack/huffman_code.h"
-
 namespace pack {
 
 void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
@@ -20,25 +18,23 @@ void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
 
 namespace {
 
-// Half the code length, half the information content: the lengths are what a block
-// pays, the information content says which way they will move as the parse changes.
+// The information content of each symbol in the statistics, between 1 and 16 bits;
+// a symbol not seen costs a little more than the rarest.
 void prices_of(const uint32_t* freq, int count, uint32_t* price) {
-  uint8_t lengths[literal_alphabet];
-  limited_code_lengths(freq, count, max_code_bits, lengths);
-  int longest = 0, used = 0;
+  int used = 0;
   uint64_t total = 0;
   for (int i = 0; i < count; ++i) {
-    longest = std::max<int>(longest, lengths[i]);
     used += freq[i] != 0;
     total += freq[i];
   }
-  const uint32_t unseen = 16 * std::min(longest + 2, 18);
+  const double whole = std::log2(double(total) + 1);
+  const uint32_t unseen = static_cast<uint32_t>(16.0 * std::min(whole + 2.0, 18.0));
   for (int i = 0; i < count; ++i) {
     if (used == 1) {
       price[i] = freq[i] ? 4 : 16 * 6;
     } else if (freq[i] != 0) {
-      price[i] =
-          static_cast<uint32_t>(8.0 * std::log2(double(total) / freq[i]) + 8.0 * lengths[i] + 0.5);
+      const double bits = std::min(std::max(whole - std::log2(double(freq[i])), 1.0), 16.0);
+      price[i] = static_cast<uint32_t>(16.0 * bits + 0.5);
     } else {
       price[i] = unseen;
     }

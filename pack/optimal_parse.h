@@ -25,8 +25,8 @@ struct CostModel {
   uint32_t position[max_position_alphabet];
 };
 
-// Prices from symbol frequencies: the code lengths such a block would get, and a little
-// more than the longest for symbols not seen.
+// Prices from symbol frequencies: what each symbol's code would cost in a block with
+// these statistics.
 void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* position_freq,
                                  const Method& method, CostModel* model);
 
