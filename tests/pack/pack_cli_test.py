@@ -247,6 +247,11 @@ def refusals(env):
     expect_refusal(env, "member name over 259 bytes", ["--stub", env.stub, "-C", env.work, "n" * 200],
                    "259")
     shutil.rmtree(deep)
+    huge = env.path("huge.bin")
+    with open(huge, "wb") as f:
+        f.truncate(4 << 30)  # sparse: no disk space taken
+    expect_refusal(env, "member of 4 GiB refused", ["--stub", env.stub, huge], "huge.bin: 4 GiB")
+    os.remove(huge)
 
     # an error leaves an existing output as it was
     keep = env.path("keep.exe")
