@@ -77,7 +77,8 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
   const uint32_t* length_price = model->literal + 253;  // indexed by match length
   for (uint32_t i = 0; i < span; ++i) {
     if (from + i >= model_ends[which]) {
-      model = models[++which];
+      while (from + i >= model_ends[which]) ++which;  // blocks left empty are passed over
+      model = models[which];
       length_price = model->literal + 253;
     }
     const uint32_t base = price_[i];

@@ -153,6 +153,7 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
     for (;;) {
       item = pipeline->next();
       if (item.kind == PipelineItem::failure) throw PackError(item.error);
+      if (item.member != item_of[i]) throw PackError("internal error: members out of order");
       if (item.kind == PipelineItem::end) break;
       bytes.clear();
       coder.code(*item.work, &bytes);
