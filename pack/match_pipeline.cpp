@@ -8,8 +8,9 @@
 namespace pack {
 namespace {
 
-// Segments in flight: one being coded, one waiting, one being matched.
-constexpr int segments_in_flight = 3;
+// Segments in flight: one being coded, one being matched, and room for the two threads
+// to run at different speeds for a while (members differ in which half costs more).
+constexpr int segments_in_flight = 8;
 
 struct Stopped {};
 
