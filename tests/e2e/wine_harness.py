@@ -1,0 +1,422 @@
+"""Running the Windows stub under Wine on a virtual display: one prefix per
+test run, programs started as an unprivileged user (Wine lets root write to
+read-only files), keys sent with xdotool, and the calls the program makes read
+back from Wine's relay trace."""
+
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+
+SKIP = 77
+
+# Calls the relay trace records; narrowing it keeps the trace small and fast.
+TRACED = [
+    "user32.MessageBoxA", "user32.SetDlgItemTextA", "user32.DialogBoxParamA",
+    "kernel32.CreateFileA", "kernel32.SetFileTime", "kernel32.SetFileAttributesA",
+    "kernel32.DeleteFileA", "kernel32.CreateDirectoryA", "kernel32._lopen",
+    "comdlg32.GetOpenFileNameA", "advapi32.RegOpenKeyExA",
+]
+
+# Message box styles as the relay trace shows them.
+MB_ERROR = 0x2010  # task-modal, stop icon, OK
+MB_EXCLAMATION = 0x2030  # task-modal, exclamation icon, OK
+MB_QUESTION_YES_NO = 0x2024
+MB_QUESTION_YES_NO_CANCEL = 0x2023
+
+
+def find_wine():
+    for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def find_server(wine):
+    for candidate in (os.path.join(os.path.dirname(wine), "wineserver"), shutil.which("wineserver")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def missing_tools():
+    wine = find_wine()
+    tools = {"wine64": wine, "wineserver": wine and find_server(wine), "Xvfb": shutil.which("Xvfb"), "xdotool": shutil.which("xdotool"),
+             "import": shutil.which("import")}
+    return [name for name, path in tools.items() if path is None]
+
+
+class Call:
+    """One traced call: function name, arguments (numbers as integers,
+    strings as text) and the time it was made, in seconds."""
+
+    def __init__(self, function, args, when):
+        self.function, self.args, self.when = function, args, when
+
+    def __repr__(self):
+        return "%s%r" % (self.function, tuple(self.args))
+
+
+_CALL = re.compile(r"^(?:(\d+\.\d+):)?[0-9a-f]+:Call (\w+)\.(\w+)\((.*)\) ret=[0-9a-f]+$")
+_ARG = re.compile(r'\s*([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)")?\s*(?:,|$)')
+_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'"}
+
+
+def _unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            n = text[i + 1]
+            if n == "x":
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+            if n.isdigit():
+                out.append(chr(int(text[i + 1:i + 4], 8)))
+                i += 4
+                continue
+            out.append(_ESCAPES.get(n, n))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def parse_relay(text):
+    calls = []
+    for line in text.splitlines():
+        m = _CALL.match(line)
+        if not m:
+            continue
+        args, rest = [], m.group(4)
+        while rest:
+            a = _ARG.match(rest)
+            if not a:
+                break
+            if a.group(3) is not None:
+                args.append(_unescape(a.group(3)))
+            else:
+                # 32-bit arguments of a 64-bit program come with stale upper halves.
+                args.append(int(a.group(1), 16) & 0xFFFFFFFF)
+            rest = rest[a.end():]
+        calls.append(Call(m.group(3), args, float(m.group(1) or 0)))
+    return calls
+
+
+class Run:
+    """One started program."""
+
+    def __init__(self, session, process, trace_path):
+        self.session, self.process, self.trace_path = session, process, trace_path
+        self.exit_code = None
+
+    def calls(self, function=None):
+        with open(self.trace_path, encoding="latin-1") as f:
+            found = parse_relay(f.read())
+        return [c for c in found if function is None or c.function == function]
+
+    def message_boxes(self):
+        """(owner, text, caption, style) of every MessageBoxA so far."""
+        return [(c.args[0], c.args[1], c.args[2], c.args[3]) for c in self.calls("MessageBoxA")]
+
+    def wait_for_call(self, function, predicate=lambda c: True, count=1, timeout=20):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = [c for c in self.calls(function) if predicate(c)]
+            if len(found) >= count:
+                return found
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise AssertionError("no call of %s seen; calls: %s" % (function, self.calls()[-12:]))
+
+    def wait_for_box(self, text_part, count=1, timeout=20):
+        """Waits until a message box whose text holds text_part is shown."""
+        return self.wait_for_call("MessageBoxA", lambda c: text_part in c.args[1], count, timeout)
+
+    def wait(self, timeout=60):
+        try:
+            self.exit_code = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.session.screenshot("timeout")
+            self.kill()
+            raise AssertionError("the program did not end within %d s" % timeout)
+        return self.exit_code
+
+    def kill(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+
+
+class Session:
+    """A Wine prefix (made once by setup()), a virtual display, the user that
+    runs the programs."""
+
+    def __init__(self, work):
+        self.work = os.path.abspath(work)
+        self.prefix = os.path.join(self.work, "prefix")
+        self.home = os.path.join(self.work, "home")
+        self.shots = os.path.join(self.work, "screenshots")
+        self.wine = find_wine()
+        self.server_tool = self.wine and find_server(self.wine)
+        self.user = (65534, 65534) if os.geteuid() == 0 else None
+        self.display = None
+        self.xvfb = None
+
+    # ---- paths ----
+
+    @property
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+    def unix_path(self, windows_path):
+        """C:\\a\\b as a path on this machine."""
+        assert windows_path[1:3] == ":\\" and windows_path[0].upper() == "C"
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    def give(self, path):
+        """Hands a file or folder (and what lies in it) to the user of the programs."""
+        if self.user is None:
+            return
+        for top, folders, files in os.walk(path):
+            os.chown(top, *self.user)
+            for name in files:
+                os.chown(os.path.join(top, name), *self.user, follow_symlinks=False)
+        if os.path.isfile(path) or os.path.islink(path):
+            os.chown(path, *self.user, follow_symlinks=False)
+
+    def folder(self, windows_path, fresh=True):
+        """A folder under drive C:, empty when fresh, owned by the program's
+        user, as are the folders on the way to it."""
+        path = self.unix_path(windows_path)
+        if fresh and os.path.lexists(path):
+            shutil.rmtree(path)
+        os.makedirs(path, exist_ok=True)
+        self.give(path)
+        parent = os.path.dirname(path)
+        while self.user and len(parent) > len(self.drive_c):
+            os.chown(parent, *self.user)
+            parent = os.path.dirname(parent)
+        return path
+
+    # ---- processes ----
+
+    def _env(self, extra=None):
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.home,
+            "USER": "kobrix",
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "LANG": "C.UTF-8",
+        }
+        if self.display:
+            env["DISPLAY"] = self.display
+        env.update(extra or {})
+        return env
+
+    def _command(self, argv):
+        if self.user is None:
+            return argv
+        return ["setpriv", "--reuid=%d" % self.user[0], "--regid=%d" % self.user[1], "--clear-groups"] + argv
+
+    def wine_tool(self, *args, timeout=120):
+        """Runs a Wine program (wineboot, reg) to its end. Its output goes through
+        a file: Wine's services that it may start live on and keep a pipe open."""
+        argv = [self.wine] + list(args)
+        with tempfile.TemporaryFile("w+") as out:
+            done = subprocess.run(self._command(argv), env=self._env(), stdout=out, stderr=out,
+                                  timeout=timeout)
+            out.seek(0)
+            done.stderr = out.read()
+        return done
+
+    def server(self, *args):
+        """Runs the Wine server with options: -k stops it, -w waits for its end,
+        -p keeps it (and Wine's own services) running between programs."""
+        # The server stays behind as a daemon: its output must not be a pipe waited for.
+        return subprocess.run(self._command([self.server_tool] + list(args)), env=self._env(),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def start(self, exe, args=(), cwd=None, env=None, relay=True, name="run"):
+        """Starts a program; exe is a path on this machine under the prefix."""
+        trace = os.path.join(self.work, "traces", name + ".txt")
+        os.makedirs(os.path.dirname(trace), exist_ok=True)
+        extra = dict(env or {})
+        if relay:
+            extra["WINEDEBUG"] = "-all,+relay,+timestamp"
+        out = open(trace, "w")
+        process = subprocess.Popen(self._command([self.wine, exe] + list(args)), cwd=cwd or self.drive_c,
+                                   env=self._env(extra), stdout=subprocess.DEVNULL, stderr=out,
+                                   start_new_session=True)
+        out.close()
+        return Run(self, process, trace)
+
+    # ---- set-up ----
+
+    def setup(self):
+        """Makes the prefix, narrows the relay trace, and keeps the server running."""
+        if os.path.exists(self.work):
+            self.cleanup()
+            shutil.rmtree(self.work)
+        for path in (self.work, self.home, self.shots, self.prefix):
+            os.makedirs(path, exist_ok=True)
+        os.chmod(self.work, 0o755)
+        for path in (self.home, self.shots, self.prefix):
+            self.give(path)
+        boot = self.wine_tool("wineboot", "-i", timeout=300)
+        if not os.path.isdir(self.drive_c):
+            raise AssertionError("wineboot made no prefix: %s" % boot.stderr[-2000:])
+        self.registry("HKCU\\Software\\Wine\\Debug", "RelayInclude", ";".join(TRACED))
+        self.server("-w")
+
+    def registry(self, key, value, data):
+        done = self.wine_tool("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f")
+        if done.returncode != 0:
+            raise AssertionError("reg add %s %s: %s" % (key, value, done.stderr))
+
+    def registry_delete(self, key):
+        self.wine_tool("reg", "delete", key, "/f")
+
+    def cleanup(self):
+        if self.server_tool and os.path.isdir(self.prefix):
+            self.server("-k")
+
+    # ---- display ----
+
+    def open_display(self):
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], pass_fds=(write,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read, 16)
+            if not chunk:
+                raise AssertionError("Xvfb did not start")
+            number += chunk
+        os.close(read)
+        self.display = ":" + number.decode().strip()
+        # A server of an earlier display is stopped; this one stays between programs.
+        self.server("-k")
+        self.server("-p")
+
+    def close_display(self):
+        self.server("-k")
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+            self.xvfb = None
+
+    def xdotool(self, *args, check=True):
+        done = subprocess.run(["xdotool"] + list(args), env={"DISPLAY": self.display}, capture_output=True,
+                              text=True, timeout=30)
+        if check and done.returncode != 0:
+            raise AssertionError("xdotool %s: %s" % (" ".join(args), done.stderr))
+        return done.stdout
+
+    def windows(self, title):
+        out = self.xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(title), check=False)
+        return sorted(int(w) for w in out.split())
+
+    def wait_window(self, title, count=1, timeout=20):
+        """The newest visible window of that title, once count of them are shown."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = self.windows(title)
+            if len(found) >= count:
+                return found[-1]
+            time.sleep(0.05)
+        self.screenshot("no-window")
+        raise AssertionError("no window %r" % title)
+
+    def keys(self, window, *keys):
+        self.xdotool("windowfocus", "--sync", str(window))
+        self.xdotool("key", "--delay", "30", *keys)
+
+    def type_text(self, window, text):
+        self.xdotool("windowfocus", "--sync", str(window))
+        self.xdotool("type", "--delay", "20", text)
+
+    def screenshot(self, name):
+        path = os.path.join(self.shots, name + ".png")
+        subprocess.run(["import", "-display", self.display, "-window", "root", path],
+                       capture_output=True, timeout=30)
+        return path
+
+    def window_image(self, window, name):
+        """A picture of one window."""
+        path = os.path.join(self.shots, name + ".png")
+        subprocess.run(["import", "-display", self.display, "-window", str(window), path],
+                       capture_output=True, timeout=30)
+        return path
+
+
+# ---- self-extracting files ----
+
+def crc16(data, crc=0):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+class Member:
+    """One member header inside a self-extracting file's bytes."""
+
+    def __init__(self, data, offset):
+        self.offset = offset
+        self.size = struct.unpack_from("<H", data, offset)[0]
+        self.method = bytes(data[offset + 2:offset + 7]).decode("latin-1")
+        self.packed, self.unpacked, self.time = struct.unpack_from("<III", data, offset + 7)
+        self.file_crc = struct.unpack_from("<H", data, offset + 21)[0]
+        self.name = ""
+        directory, name = b"", b""
+        at = offset + 24
+        next_size = struct.unpack_from("<H", data, at)[0]
+        at += 2
+        self.crc_at = None
+        while next_size:
+            kind = data[at]
+            body = bytes(data[at + 1:at + next_size - 2])
+            if kind == 0:
+                self.crc_at = at + 1
+            elif kind == 1:
+                name = body
+            elif kind == 2:
+                directory = body.replace(b"\xff", b"/")
+            at += next_size
+            next_size = struct.unpack_from("<H", data, at - 2)[0]
+        self.name = (directory + name).decode("latin-1")
+
+    @property
+    def data_offset(self):
+        return self.offset + self.size
+
+
+def members(data):
+    archive = struct.unpack_from("<I", data, 512)[0]
+    at = archive + (2 if data[512 + 601] & 0x04 else 0)
+    found = []
+    while at + 2 <= len(data) and struct.unpack_from("<H", data, at)[0] != 0:
+        m = Member(data, at)
+        found.append(m)
+        at = m.data_offset + (0 if m.method == "-lhd-" else m.packed)
+    return found
+
+
+def reseal_header(data, member):
+    """Recomputes the header CRC of a member after a change to its header."""
+    struct.pack_into("<H", data, member.crc_at, 0)
+    header = bytes(data[member.offset:member.offset + member.size])
+    struct.pack_into("<H", data, member.crc_at, crc16(header))
