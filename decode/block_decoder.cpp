@@ -3,13 +3,16 @@
 // is full and once at the end.
 //
 // The loop is the hot path of the program. It runs the same bit stream as
-// fill_bits, but holds it in a 64-bit word in locals: symbols are decoded by
-// one table access, the word is topped up several bytes at a time, and
-// matches are copied 8 bytes at a time where the distance allows. Its input
-// reads are those of the bit reader exactly: a refill of in_buf happens at
-// the moment fill_bits would make it, never earlier, and the bit reader's
-// fields are brought back to the state fill_bits would have left before a
-// block header is read and at the end of the member.
+// fill_bits, but holds it in a 64-bit word in locals: a symbol is decoded by
+// one access to a table that holds it with its code length, the word is
+// topped up once per step while 8 bytes of the data stand in in_buf (a step
+// takes at most 47 bits), and matches are copied in whole chunks of 16 or 8
+// bytes where the distance allows. Its input reads are those of the bit
+// reader exactly: near the end of in_buf and of the data the loop drops to
+// careful steps that keep 16 bits as fill_bits does, so a refill of in_buf
+// happens at the moment fill_bits would make it; and the bit reader's fields
+// are brought back to the state fill_bits would have left before a block
+// header is read and at the end of the member.
 #include "decode/decode_internal.h"
 #include "startup/startup.h"
 

@@ -6,9 +6,10 @@
 //
 // Input: byte 0, bits 0-1: method '4' to '7'; bit 2: output to a file, else
 // captured as the message member; bit 3: the header claims 300 packed bytes
-// more than follow. Bytes 1-3: the unpacked size, of which the low 17 bits
-// are taken (twice the ring at most, to keep runs short). The rest: the
-// packed data.
+// more than follow; bit 4: the packed data is the rest repeated to 40000
+// bytes, so that in_buf is refilled within the member. Bytes 1-3: the
+// unpacked size, of which the low 17 bits are taken (twice the ring at
+// most, to keep runs short). The rest: the packed data.
 #include <cstring>
 
 #include "decode/decode.h"
@@ -109,6 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (area == nullptr) area = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
   packed = data + 4;
   packed_size = size - 4;
+  static uint8_t repeated[40000];
+  if ((data[0] & 16) != 0 && packed_size != 0) {
+    for (size_t i = 0; i < sizeof repeated; ++i) repeated[i] = packed[i % packed_size];
+    packed = repeated;
+    packed_size = sizeof repeated;
+  }
   to_file = (data[0] & 4) != 0;
   uint32_t claimed = uint32_t(packed_size) + ((data[0] & 8) != 0 ? 300 : 0);
   uint32_t unpacked =

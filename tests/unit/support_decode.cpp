@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -76,13 +77,19 @@ std::vector<StoredMember> read_level2_members(const Bytes& archive) {
     StoredMember m;
     m.header.assign(archive.begin() + long(pos), archive.begin() + long(pos + header_size));
     uint32_t packed = get_u32(&m.header[7]);
+    std::string dir, file;
     for (size_t p = 24; p + 2 <= m.header.size();) {
       uint16_t size = get_u16(&m.header[p]);
       if (size < 3 || p + size + 2 > m.header.size()) break;
-      if (m.header[p + 2] == 1)
-        m.name.assign(m.header.begin() + long(p + 3), m.header.begin() + long(p + size));
+      std::string text(m.header.begin() + long(p + 3), m.header.begin() + long(p + size));
+      if (m.header[p + 2] == 1) file = text;
+      if (m.header[p + 2] == 2) dir = text;
       p += size;
     }
+    for (char& c : dir)
+      if (uint8_t(c) == 0xFF || c == '\\') c = '/';
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    m.name = dir + file;
     pos += header_size;
     if (pos + packed > archive.size()) break;
     m.data.assign(archive.begin() + long(pos), archive.begin() + long(pos + packed));
@@ -109,6 +116,35 @@ std::vector<StoredMember> pack_with_jlha(char method,
     members = read_level2_members(read_file_bytes(dir + "/a.lzh"));
   std::filesystem::remove_all(dir);
   return members;
+}
+
+std::string sha256_of(const Bytes& bytes) {
+  char pattern[] = "/tmp/kobrix-sha-XXXXXX";
+  int fd = mkstemp(pattern);
+  if (fd < 0) return std::string();
+  close(fd);
+  write_file_bytes(pattern, bytes);
+  std::string command = std::string("sha256sum ") + pattern;
+  std::string digest;
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char line[128] = {};
+    if (std::fgets(line, sizeof line, out) != nullptr) digest.assign(line, std::strcspn(line, " "));
+    pclose(out);
+  }
+  std::remove(pattern);
+  return digest;
+}
+
+std::map<std::string, std::string> corpus_digests(const std::string& archive) {
+  std::map<std::string, std::string> digests;
+  std::ifstream manifest(corpus_folder() + "/manifest.jsonl");
+  std::regex member("\"name\": \"([^\"]*)\"[^}]*\"sha256\": \"([0-9a-f]{64})\"");
+  for (std::string line; std::getline(manifest, line);) {
+    if (line.find("\"archive\": \"" + archive + "\"") == std::string::npos) continue;
+    for (std::sregex_iterator it(line.begin(), line.end(), member), end; it != end; ++it)
+      digests[(*it)[1]] = (*it)[2];
+  }
+  return digests;
 }
 
 std::string corpus_folder() {

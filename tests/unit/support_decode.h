@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -24,7 +25,8 @@ void write_file_bytes(const std::string& path, const Bytes& bytes);
 Bytes sample_text(size_t n, uint32_t seed);
 Bytes sample_random(size_t n, uint32_t seed);
 
-// A member of a level-2 archive as stored: header and packed data.
+// A member of a level-2 archive as stored: header and packed data; its name
+// is the directory part ("/" as separator) and the file name.
 struct StoredMember {
   std::string name;
   Bytes header;
@@ -40,8 +42,12 @@ std::vector<StoredMember> read_level2_members(const Bytes& archive);
 std::vector<StoredMember> pack_with_jlha(char method,
                                          const std::vector<std::pair<std::string, Bytes>>& files);
 
-// The corpus of real archives beside the checkout, or "" when it is absent.
+// The corpus of real archives beside the checkout, or "" when it is absent;
+// the sha256 of each member of an archive by its name, from its manifest.
 std::string corpus_folder();
+std::map<std::string, std::string> corpus_digests(const std::string& archive);
+// Lower-case hex sha256 of the bytes (by sha256sum).
+std::string sha256_of(const Bytes& bytes);
 
 // A level-2 member header holding a method digit and the two sizes.
 Bytes member_header(char method, uint32_t packed, uint32_t size);
