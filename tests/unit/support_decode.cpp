@@ -16,25 +16,6 @@
 
 #include "platform/posix/posix_config.h"
 
-namespace {
-
-// The link line names the posix library before the core and not again
-// behind it; the seam functions that only the decoder and its messages call
-// are pulled in by naming them here.
-__attribute__((used)) const void* const seam_called_by_decoder[] = {
-    reinterpret_cast<const void*>(&sys_read_own_file),
-    reinterpret_cast<const void*>(&sys_write_file),
-    reinterpret_cast<const void*>(&sys_close_own_file),
-    reinterpret_cast<const void*>(&sys_close_file),
-    reinterpret_cast<const void*>(&sys_delete_file),
-    reinterpret_cast<const void*>(&sys_message_box),
-    reinterpret_cast<const void*>(&sys_set_item_text),
-    reinterpret_cast<const void*>(&sys_pump_messages),
-    reinterpret_cast<const void*>(&sys_exit_process),
-};
-
-}  // namespace
-
 Bytes read_file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
