@@ -21,7 +21,7 @@ const char usage_text[] =
     "  --auto-start           start extracting without waiting for OK\n"
     "  --overwrite            overwrite existing files without asking\n"
     "  --integrity            store a check value over every member's CRC\n"
-    "  --no-date-check        overwrite files that are newer than the members too\n"
+    "  --no-date-check        do not skip existing files newer than the members\n"
     "  --restore-attributes   give extracted files their stored attributes\n"
     "  --message FILE         text shown as a Yes/No question before anything else\n"
     "  --script FILE          installation script\n"
