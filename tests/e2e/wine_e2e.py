@@ -611,9 +611,9 @@ def run_group(args):
     if not os.path.isdir(session.drive_c):
         print("FAIL: no Wine prefix; the setup test did not run")
         return 1
-    session.open_display()
     failed = []
     try:
+        session.open_display()
         payloads = Payloads(session, args.pack, args.stub)
         for function in CASES[args.group]:
             if args.only and function.__name__ not in args.only:
