@@ -76,9 +76,10 @@ std::vector<uint8_t> member_header(const MemberEntry& entry, char method_digit, 
   put64(times, entry.accessed);
   extended(out, 0x41, times);
 
-  // A header whose size has a low byte of 0 would read as the end of the archive to
-  // tools that look at the first byte alone; one byte of padding avoids it.
-  if ((out.size() & 0xFF) == 0) out.push_back(0);
+  // A header whose size has a low byte of 0 reads as the end of the archive to tools
+  // that look at its first byte alone. An empty comment makes it 3 bytes longer (a pad
+  // byte behind the extended headers would be taken for data by others).
+  if ((out.size() & 0xFF) == 0) extended(out, 0x3F, {});
   out[0] = static_cast<uint8_t>(out.size());
   out[1] = static_cast<uint8_t>(out.size() >> 8);
   const uint16_t header_crc = crc16_update(0, out.data(), out.size());

@@ -39,6 +39,7 @@ def make_payload(top, rng):
     put("exact64k.bin", rng.randbytes(65536))
     put("exact64k.txt", text_block(rng, 65536))
     put("name with spaces.txt", b"spaces\r\n" * 10)
+    put("h" * 190, b"a name that makes a header of 256 bytes")
     put("big/mixed.txt", text_block(rng, 3 * 1024 * 1024 + 17))
     put("big/random.bin", rng.randbytes(1024 * 1024 + 3))
     put("big/repetitive.bin", b"\0" * (2 * 1024 * 1024) + b"abcabcabd" * 50000)
@@ -113,12 +114,18 @@ def main():
 
             out = os.path.join(work, f"lhasa-{method}")
             os.makedirs(out)
-            subprocess.run([lhasa, f"xqw={out}", lzh], check=True)
+            ran = subprocess.run([lhasa, f"xqw={out}", lzh], capture_output=True)
+            if ran.returncode != 0:
+                problems.append(f"{method} lhasa: exit {ran.returncode}: "
+                                f"{ran.stderr.decode(errors='replace')[-300:]}")
             problems += compare_trees(payload, out, f"{method} lhasa", True)
 
             out = os.path.join(work, f"7zz-{method}")
-            subprocess.run([sevenzip, "x", f"-o{out}", "-y", lzh], check=True,
-                           stdout=subprocess.DEVNULL)
+            ran = subprocess.run([sevenzip, "x", f"-o{out}", "-y", lzh], capture_output=True)
+            if ran.returncode != 0:
+                problems.append(f"{method} 7zz: exit {ran.returncode}: "
+                                f"{ran.stdout.decode(errors='replace')[-300:]}")
+            os.makedirs(out, exist_ok=True)
             problems += compare_trees(payload, out, f"{method} 7zz", True)
 
             out = os.path.join(work, f"runner-{method}")
