@@ -489,6 +489,13 @@ def truncated_archive(s, p):
 
 
 @case("errors")
+def archive_offset_beyond_the_end(s, p):
+    def change(data):
+        struct.pack_into("<I", data, 512, len(data) + 1)
+    scan_failure(s, p, "offset", change, "Unexpeted EOF")
+
+
+@case("errors")
 def tampered_data(s, p):
     def change(data):
         m = first_member(data)
