@@ -4,7 +4,8 @@ file relies on, what the DOS code does, the PE headers as objdump reads them
 (subsystem, relocations, imported DLLs and calls), the dialog templates and
 the icon.
 
-Usage: check_stub_layout.py STUB.exe [--max-size BYTES]
+Usage: check_stub_layout.py STUB.exe            the layout checks
+       check_stub_layout.py STUB.exe --max-size BYTES   the size alone
 Exit code 77 (skipped) when the stub or objdump is missing.
 """
 import argparse
@@ -321,7 +322,10 @@ def main():
     data = open(args.stub, "rb").read()
     print("%s: %d bytes" % (os.path.basename(args.stub), len(data)))
     if args.max_size is not None:
-        check(len(data) <= args.max_size, "%d bytes, more than %d" % (len(data), args.max_size))
+        if len(data) > args.max_size:
+            print("FAIL: %d bytes, more than %d" % (len(data), args.max_size))
+            return 1
+        return 0
 
     check_dos(data)
     pe = Pe(data)
