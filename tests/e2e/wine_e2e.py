@@ -440,6 +440,29 @@ def message_member_answered_no(s, p):
     same_tree(top, target, ["a.txt"])
 
 
+@case("messages")
+def class_check_box_decides_registration(s, p):
+    top = p.tree("small", {"a.txt": b"alpha\n", "sub/b.txt": b"beta\n"})
+    script = os.path.join(p.sources, "script.txt")
+    with open(script, "wb") as f:
+        f.write(b"$ClassTitle=Register .kx1 &files\r\n$Class=.kx1,Kobrix Test,a.txt,KobrixTest.File\r\n")
+    exe = p.pack("class", top, ["a.txt"], "--script", script, "--dir", "C:\\e2e\\class")
+    s.folder("C:\\e2e\\class")
+    for ticked in (True, False):
+        for key in ("HKCR\\.kx1", "HKCR\\KobrixTest.File"):
+            s.wine_tool("reg", "delete", key, "/f")
+        run = s.start(exe, name="class-%s" % ticked)
+        window = main_window(s)
+        if not ticked:
+            s.keys(window, "alt+f")  # the box's mnemonic: a click
+        s.keys(window, "Return")
+        check(run.wait() == 1, "exit code %s" % run.exit_code)
+        check("Register .kx1 &files" in texts_of(run, 106), "box text %s" % texts_of(run, 106))
+        query = s.wine_tool("reg", "query", "HKCR\\.kx1", "/ve").stderr
+        check(("KobrixTest.File" in query) == ticked,
+              "with the box %s the registry holds: %s" % ("ticked" if ticked else "cleared", query))
+
+
 def broken(s, p, name, change, *options, method="lh5", files=None):
     top = p.tree("broken", files or {"a.txt": b"alpha\n" * 1000, "b.txt": b"beta\n" * 1000})
     exe = p.pack(name + "-good", top, ["a.txt", "b.txt"], "--dir", "C:\\e2e\\" + name,
