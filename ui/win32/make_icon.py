@@ -15,8 +15,33 @@ BLACK, GREEN, OLIVE, GRAY, LIME, YELLOW, WHITE = 0, 2, 3, 8, 10, 11, 15
 CLEAR = None
 
 
+# The small image, drawn by hand: scaling the large one loses its outline.
+SMALL = [
+    ".....GLLLLG.....",
+    ".....GWLLLG.....",
+    ".....GWLLLG.....",
+    ".....GWLLLG.....",
+    ".KKKKGLLLLGKKKK.",
+    ".KYYGGLLLLGGYYK.",
+    ".KKGLLLLLLLLGKK.",
+    ".KOOGLLLLLLGOOK.",
+    ".KOOOGLLLLGOOOK.",
+    ".KOOOOGLLGOOOOK.",
+    ".KOOOOOGGOOOOOK.",
+    ".KOOOOOOOOOOOOK.",
+    ".KOSSSSSSSSSSOK.",
+    ".KOOOOOOOOOOOOK.",
+    ".KKKKKKKKKKKKKK.",
+    "................",
+]
+SMALL_COLOURS = {".": CLEAR, "K": BLACK, "Y": YELLOW, "O": OLIVE, "G": GREEN, "L": LIME, "W": WHITE,
+                 "S": GRAY}
+
+
 def draw(size):
     """Returns rows of palette indices (None: transparent), top row first."""
+    if size == 16:
+        return [[SMALL_COLOURS[c] for c in row] for row in SMALL]
     s = size / 32.0
     px = [[CLEAR] * size for _ in range(size)]
 
