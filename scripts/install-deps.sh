@@ -7,7 +7,7 @@ set -euo pipefail
 want=(cmake ninja-build g++ python3)
 if [ "${1:-build}" = test ]; then
   want+=(libgtest-dev clang libclang-rt-14-dev lhasa jlha-utils 7zip hyperfine mingw-w64 binutils-mingw-w64
-         lld wine64 xvfb xauth xdotool imagemagick x11-utils)
+         lld wine64 xvfb xauth xdotool imagemagick x11-utils dosbox)
 else
   want+=(mingw-w64)
 fi
