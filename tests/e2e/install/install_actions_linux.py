@@ -98,7 +98,8 @@ MEMBERS = {"EXAMPLE.EXE": b"MZ not really a program\r\n", "README.TXT": b"Read m
 def test_lines_become_desktop_files(runner, work):
     # The command starts a program from the search path in the extraction
     # directory and is not waited for.
-    script = SCRIPT + '$Command=sh -c "sleep 2; pwd > started.txt"\r\n'
+    # The file appears whole (renamed), so its presence means it is written.
+    script = SCRIPT + '$Command=sh -c "sleep 2; pwd > started.tmp; mv started.tmp started.txt"\r\n'
     r = Run(work, script, MEMBERS)
     r.runner = runner
     code = r.run("\ny\ny\n")
