@@ -4,14 +4,14 @@ files, many small files) with jlha (c2o7: level-2 headers, -lh7-) and with kobri
 (--method lh7) and reports the archive sizes and the packing times side by side, as
 ratios kobrix-pack / jlha.
 
-    bench/pack_bench.py [--pack build/kobrix-pack] [--runs 5] [--keep DIR]
+    bench/pack_bench.py [--pack build/kobrix-pack] [--runs 7] [--keep DIR]
 
 kobrix-pack's size is that of the archive behind the stub (from archive_offset to the
 end), which is what jlha writes; the whole self-extracting file is shown beside it.
-Times come from hyperfine (mean of the runs), or from a plain loop without it."""
+Both packers run in turn, round after round, and the median time of each is taken: a
+machine shared with others then slows both alike."""
 
 import argparse
-import json
 import os
 import shutil
 import struct
@@ -49,29 +49,29 @@ def breakdown(data):
     return headers, per_folder
 
 
-def timed(command, cwd, prepare, runs):
-    hyperfine = shutil.which("hyperfine")
-    if hyperfine:
-        with tempfile.NamedTemporaryFile(suffix=".json") as out:
-            subprocess.run([hyperfine, "--warmup", "1", "--runs", str(runs), "--prepare", prepare,
-                            "--export-json", out.name, "--style", "none", command],
-                           cwd=cwd, check=True, stdout=subprocess.DEVNULL)
-            result = json.load(open(out.name))["results"][0]
-            return result["mean"], result["stddev"] or 0.0
-    times = []
-    for _ in range(runs):
-        subprocess.run(prepare, shell=True, cwd=cwd, check=True)
-        start = time.monotonic()
-        subprocess.run(command, shell=True, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
-        times.append(time.monotonic() - start)
-    mean = sum(times) / len(times)
-    return mean, (sum((t - mean) ** 2 for t in times) / len(times)) ** 0.5
+def timed_pair(commands, cwd, outputs, runs):
+    """Runs the commands in turn, round after round, so that a machine shared with
+    others slows both alike; returns the median and the spread of each one's times."""
+    times = [[] for _ in commands]
+    for round_number in range(runs + 1):
+        for k, command in enumerate(commands):
+            if os.path.exists(outputs[k]):
+                os.remove(outputs[k])
+            start = time.monotonic()
+            subprocess.run(command, shell=True, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+            if round_number > 0:  # the first round warms the caches
+                times[k].append(time.monotonic() - start)
+    result = []
+    for t in times:
+        t.sort()
+        result.append((t[len(t) // 2], t[-1] - t[0]))
+    return result
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--pack", default=os.path.join(HERE, "..", "build", "kobrix-pack"))
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--keep", help="build the payload in this folder and keep it")
     args = parser.parse_args()
     pack = os.path.abspath(args.pack)
@@ -104,8 +104,8 @@ def main():
         jlha_cmd = f"jlha c2o7q {jlha_out} {entries}"
         kobrix_cmd = f"{pack} -o {kobrix_out} --stub {stub} --method lh7 {entries}"
 
-        jlha_time, jlha_dev = timed(jlha_cmd, payload, f"rm -f {jlha_out}", args.runs)
-        kobrix_time, kobrix_dev = timed(kobrix_cmd, payload, f"rm -f {kobrix_out}", args.runs)
+        (jlha_time, jlha_spread), (kobrix_time, kobrix_spread) = timed_pair(
+            [jlha_cmd, kobrix_cmd], payload, [jlha_out, kobrix_out], args.runs)
 
         jlha_size = os.path.getsize(jlha_out)
         whole = os.path.getsize(kobrix_out)
@@ -126,8 +126,9 @@ def main():
               f"{kobrix_headers / jlha_headers:8.4f}")
         print(f"{'archive bytes':24} {jlha_size:14d} {archive:14d} {archive / jlha_size:8.4f}")
         print(f"{'  with the stub':24} {'':14} {whole:14d} {whole / jlha_size:8.4f}")
-        print(f"{'packing time, s':24} {jlha_time:8.3f}±{jlha_dev:5.3f} {kobrix_time:8.3f}±"
-              f"{kobrix_dev:5.3f} {kobrix_time / jlha_time:8.4f}")
+        print(f"{'packing time, s (median)':24} {jlha_time:14.3f} {kobrix_time:14.3f} "
+              f"{kobrix_time / jlha_time:8.4f}")
+        print(f"{'  spread of the runs':24} {jlha_spread:14.3f} {kobrix_spread:14.3f}")
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
