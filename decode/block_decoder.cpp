@@ -152,43 +152,97 @@ __attribute__((noinline)) uint32_t walk_tree(uint32_t v, uint64_t word, int tabl
   return v;
 }
 
-// Lookup tables of the loop, rebuilt from lit_lookup and small_lookup at
-// every block header. A literal/length entry holds the symbol from bit 6 and
-// its code length in bits 0 to 5; a position entry holds the code length in
-// bits 0 to 4, the count of extra bits in bits 5 to 8 and the distance value
-// without them from bit 16. An entry with bit 31 (bit 9 for positions)
-// holds a tree node instead, from bit 0 (bit 16).
+// Lookup tables of the loop, rebuilt at every block header. A
+// literal/length entry holds the symbol from bit 6 and its code length in
+// bits 0 to 5, or with bit 31 a tree node in bits 0 to 15. A position entry
+// holds what taking the code and its extra bits needs: 63 less their count
+// in bits 0 to 5, their count in bits 8 to 12, the count of extra bits in
+// bits 13 to 16, a mask of that many bits in bits 17 to 31 and the distance
+// value without them from bit 32; or with bit 7 a tree node from bit 32.
 constexpr uint32_t lit_node_flag = 0x80000000u;
-constexpr uint32_t position_node_flag = 0x200u;
+constexpr uint64_t position_node_flag = 0x80u;
 
 struct FastTables {
   uint32_t lit[4096];
-  uint32_t position[256];
+  uint64_t position[256];
 };
 
 inline uint32_t lit_entry(uint32_t symbol, const uint8_t* lengths) {
   return symbol << 6 | lengths[symbol];
 }
 
-inline uint32_t position_entry(uint32_t symbol, const uint8_t* lengths) {
+inline uint64_t position_entry(uint32_t symbol, const uint8_t* lengths) {
   uint32_t extra_bits = symbol > 1 ? symbol - 1 : 0;
   uint32_t base = symbol > 1 ? 1u << extra_bits : symbol;
-  return base << 16 | extra_bits << 5 | lengths[symbol];
+  uint32_t total = lengths[symbol] + extra_bits;
+  return uint64_t(base) << 32 | ((1u << extra_bits) - 1) << 17 | extra_bits << 13 | total << 8 |
+         (63 - total);
+}
+
+inline uint32_t position_total(uint64_t e) {
+  return (uint32_t(e) >> 8) & 31;
+}
+inline uint32_t position_extra(uint64_t e) {
+  return (uint32_t(e) >> 13) & 15;
+}
+
+// The distance value of a position entry whose code and extra bits stand at
+// the top of word.
+inline uint32_t position_value(uint64_t e, uint64_t word) {
+  return uint32_t(e >> 32) + (uint32_t((word >> 1) >> (e & 63)) & (uint32_t(e) >> 17));
+}
+
+// Entries of lit_lookup from first on.
+void convert_lit_entries(uint32_t* out, uint32_t first) {
+  const uint16_t* lookup = wa->lit_lookup;
+  const uint8_t* lengths = wa->lit_lengths;
+  for (uint32_t i = first; i < 4096; ++i) {
+    uint32_t v = lookup[i];
+    out[i] = v >= uint32_t(lit_symbols) ? lit_node_flag | v : lit_entry(v, lengths);
+  }
+}
+
+// The literal/length entries. Where lit_lengths hold a code, build_decode_table
+// has just built lit_lookup from them, and the slots of the codes of up to 12
+// bits are filled in their canonical order as it fills them, a range for each
+// code rather than a conversion for each slot; the slots of longer codes
+// hold its tree nodes. Without a code, lit_lookup is converted as it stands.
+void build_lit_entries(uint32_t* out) {
+  const uint8_t* lengths = wa->lit_lengths;
+  uint32_t count[17] = {};
+  for (int i = 0; i < lit_symbols; ++i) ++count[lengths[i]];
+  if (count[0] == uint32_t(lit_symbols)) {
+    convert_lit_entries(out, 0);
+    return;
+  }
+  uint32_t next[13];
+  uint32_t slot = 0;
+  for (int len = 1; len <= 12; ++len) {
+    next[len] = slot;
+    slot += count[len] << (12 - len);
+  }
+  for (int ch = 0; ch < lit_symbols; ++ch) {
+    uint32_t len = lengths[ch];
+    if (len - 1 >= 12) continue;  // no code, or one longer than the table
+    uint32_t entry = lit_entry(uint32_t(ch), lengths);
+    uint32_t* p = out + next[len];
+    uint32_t n = 1u << (12 - len);
+    for (uint32_t k = 0; k < n; ++k) p[k] = entry;
+    next[len] += n;
+  }
+  convert_lit_entries(out, slot);
 }
 
 void build_fast_tables(FastTables& t) {
-  const uint16_t* lookup = wa->lit_lookup;
-  const uint8_t* lengths = wa->lit_lengths;
-  for (uint32_t i = 0; i < 4096; ++i) {
-    uint32_t v = lookup[i];
-    t.lit[i] = v >= uint32_t(lit_symbols) ? lit_node_flag | v : lit_entry(v, lengths);
-  }
-  lookup = wa->small_lookup;
+  build_lit_entries(t.lit);
+  const uint16_t* lookup = wa->small_lookup;
+  const uint8_t* lengths;
   lengths = wa->small_lengths;
   const uint32_t position_count = wa->position_count;
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t v = lookup[i];
-    t.position[i] = v >= position_count ? position_node_flag | v << 16 : position_entry(v, lengths);
+    t.position[i] =
+        v >= position_count ? position_node_flag | uint64_t(v) << 32 : position_entry(v, lengths);
   }
 }
 
@@ -222,6 +276,40 @@ inline void store_16(uint8_t* p, Chunk16 c) {
 // Copies a match of length bytes from distance value d, as if one byte at a
 // time: a distance shorter than the length repeats what the match has just
 // written. out_count already includes the match.
+// The copy of a match whose source and destination both lie, with 16 bytes
+// behind them, inside the ring. Whole chunks are copied, and the bytes
+// behind the match that the last chunk overwrites are put back: they are
+// still part of the window.
+inline __attribute__((always_inline)) void copy_in_one_piece(uint8_t* ring, uint32_t fill,
+                                                             uint32_t src, uint32_t length,
+                                                             uint32_t distance) {
+  uint8_t* dst = ring + fill;
+  const uint8_t* from = ring + src;
+  if (src > fill || distance >= 16) {
+    // Every chunk reads bytes that are final before the chunk is stored.
+    Chunk16 behind = load_16(dst + length);
+    uint32_t k = 0;
+    do {
+      store_16(dst + k, load_16(from + k));
+      k += 16;
+    } while (k < length);
+    store_16(dst + length, behind);
+    return;
+  }
+  if (distance >= 8) {
+    uint64_t behind = load_u64(dst + length);
+    uint32_t k = 0;
+    do {
+      store_u64(dst + k, load_u64(from + k));
+      k += 8;
+    } while (k < length);
+    store_u64(dst + length, behind);
+    return;
+  }
+  // A short distance: the match repeats its own first bytes.
+  for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
+}
+
 inline __attribute__((always_inline)) void copy_match(Output& o, uint32_t length, uint32_t d) {
   constexpr uint32_t mask = ring_capacity - 1;
   uint8_t* const ring = o.ring;
@@ -229,35 +317,9 @@ inline __attribute__((always_inline)) void copy_match(Output& o, uint32_t length
   uint32_t src = (fill - d - 1) & mask;
   uint32_t distance = d + 1;
   if (fill + length + 16 <= ring_capacity && src + length + 16 <= ring_capacity) {
-    // In one piece, without a flush in between. Whole chunks are copied,
-    // and the bytes behind the match that the last chunk overwrites are
-    // put back: they are still part of the window.
-    uint8_t* dst = ring + fill;
-    const uint8_t* from = ring + src;
+    // In one piece, without a flush in between.
     o.fill = fill + length;
-    if (src > fill || distance >= 16) {
-      // Every chunk reads bytes that are final before the chunk is stored.
-      Chunk16 behind = load_16(dst + length);
-      uint32_t k = 0;
-      do {
-        store_16(dst + k, load_16(from + k));
-        k += 16;
-      } while (k < length);
-      store_16(dst + length, behind);
-      return;
-    }
-    if (distance >= 8) {
-      uint64_t behind = load_u64(dst + length);
-      uint32_t k = 0;
-      do {
-        store_u64(dst + k, load_u64(from + k));
-        k += 8;
-      } while (k < length);
-      store_u64(dst + length, behind);
-      return;
-    }
-    // A short distance: the match repeats its own first bytes.
-    for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
+    copy_in_one_piece(ring, fill, src, length, distance);
     return;
   }
   while (length != 0) {
@@ -297,26 +359,131 @@ inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const
     return;
   }
 
-  e = t.position[b.word >> 56];
-  if (__builtin_expect((e & position_node_flag) != 0, 0))
-    e = position_entry(walk_tree(e >> 16, b.word, 8, wa->position_count), wa->small_lengths);
-  uint32_t code_bits = e & 31;
-  uint32_t extra_bits = (e >> 5) & 15;
+  uint64_t p = t.position[b.word >> 56];
+  if (__builtin_expect((p & position_node_flag) != 0, 0))
+    p = position_entry(walk_tree(uint32_t(p >> 32), b.word, 8, wa->position_count),
+                       wa->small_lengths);
+  uint32_t extra_bits = position_extra(p);
   uint32_t d;
   if (careful) {
-    drop<true>(b, in_buf, code_bits);
-    d = (e >> 16) + uint32_t((b.word >> 32) >> (32 - extra_bits));
+    drop<true>(b, in_buf, position_total(p) - extra_bits);
+    d = uint32_t(p >> 32) + uint32_t((b.word >> 32) >> (32 - extra_bits));
     drop<true>(b, in_buf, extra_bits);
   } else {
     // The word holds the code and its extra bits together.
-    uint64_t word = b.word << code_bits;
-    d = (e >> 16) + uint32_t((word >> 32) >> (32 - extra_bits));
-    b.word = word << extra_bits;
-    b.count -= code_bits + extra_bits;
+    d = position_value(p, b.word);
+    b.word <<= position_total(p);
+    b.count -= position_total(p);
   }
   uint32_t length = c - 253;
   o.out_count += length;
   copy_match(o, length, d);
+}
+
+// Below this fill a step can neither fill the ring nor run its chunks past
+// its end: no flush and no check of the ring within the run.
+constexpr uint32_t run_fill_limit = ring_capacity - 256 - 16;
+
+// A match inside the ring, its source and destination below run_fill_limit
+// or its source wrapping over the ring's end. Short distances repeat a
+// pattern of 8 bytes made of the distance's bytes; whatever the last store
+// writes behind the match is put back.
+inline __attribute__((always_inline)) void copy_in_run(uint8_t* ring, uint32_t fill, uint32_t src,
+                                                       uint32_t length, uint32_t distance) {
+  constexpr uint32_t mask = ring_capacity - 1;
+  if (__builtin_expect(src + length + 16 <= ring_capacity, 1)) {
+    if (src > fill || distance >= 8) {
+      copy_in_one_piece(ring, fill, src, length, distance);
+      return;
+    }
+    uint8_t* dst = ring + fill;
+    uint64_t pattern = load_u64(ring + src);
+    if (distance == 1) {
+      pattern = (pattern & 0xFF) * 0x0101010101010101ull;
+    } else {
+      // The first distance bytes (little-endian, the lowest first),
+      // repeated; a step of a whole number of distances keeps it in phase.
+      pattern &= ~uint64_t(0) >> (64 - 8 * distance);
+      for (uint32_t shift = 8 * distance; shift < 64; shift *= 2) pattern |= pattern << shift;
+    }
+    uint32_t step = 8 - 8 % distance;
+    uint64_t behind = load_u64(dst + length);
+    uint32_t k = 0;
+    do {
+      store_u64(dst + k, pattern);
+      k += step;
+    } while (k < length);
+    store_u64(dst + length, behind);
+    return;
+  }
+  // The source runs over the end of the ring.
+  for (uint32_t k = 0; k < length; ++k) ring[fill + k] = ring[(src + k) & mask];
+}
+
+// Steps of the block while 8 bytes of the data stand in in_buf, the ring
+// has room and the member wants more: each step tops the word up and takes
+// one code, and for a match its position, as decode_step<false> does. The
+// limits are checked for runs of steps that cannot pass them: a step takes
+// at most 6 bytes of in_buf and writes at most 256 bytes. Only entered with
+// at least one step left in the block, fill below run_fill_limit and in_pos
+// below fast_limit.
+__attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables& t,
+                                         const uint8_t* in_buf, uint32_t& block_left) {
+  constexpr uint32_t mask = ring_capacity - 1;
+  uint8_t* const ring = o.ring;
+  uint32_t fill = o.fill;
+  const uint32_t first_fill = fill;
+  // The run ends once the member's bytes are produced; its last match may
+  // carry it past them, as with every step.
+  const uint32_t wanted = o.member_size - o.out_count;
+  const uint32_t stop = wanted < run_fill_limit - fill ? fill + wanted : run_fill_limit;
+  const uint32_t fast_limit = bits.fast_limit;
+  uint64_t word = bits.word;
+  uint32_t count = bits.count;
+  uint32_t in_pos = bits.in_pos;
+  uint32_t steps = block_left;
+  while (steps != 0 && fill < stop && in_pos < fast_limit) {
+    uint32_t run = steps;
+    uint32_t by_input = (fast_limit - in_pos + 5) / 6;
+    uint32_t by_output = (stop - fill + 255) / 256;
+    if (run > by_input) run = by_input;
+    if (run > by_output) run = by_output;
+    steps -= run;
+    do {
+      word |= load_be64(in_buf + in_pos) >> count;
+      in_pos += (63 - count) >> 3;
+      count |= 56;
+
+      uint32_t e = t.lit[word >> 52];
+      if (__builtin_expect((e & lit_node_flag) != 0, 0))
+        e = lit_entry(walk_tree(e & 0xFFFF, word, 12, lit_symbols), wa->lit_lengths);
+      word <<= e & 63;
+      count -= e & 63;
+      if (e < (256u << 6)) {
+        ring[fill++] = uint8_t(e >> 6);
+        continue;
+      }
+
+      uint64_t p = t.position[word >> 56];
+      if (__builtin_expect((p & position_node_flag) != 0, 0))
+        p = position_entry(walk_tree(uint32_t(p >> 32), word, 8, wa->position_count),
+                           wa->small_lengths);
+      uint32_t d = position_value(p, word);
+      word <<= position_total(p);
+      count -= position_total(p);
+
+      uint32_t length = (e >> 6) - 253;
+      copy_in_run(ring, fill, (fill - d - 1) & mask, length, d + 1);
+      fill += length;
+    } while (--run != 0);
+  }
+
+  block_left = steps;
+  o.out_count += fill - first_fill;
+  o.fill = fill;
+  bits.word = word;
+  bits.count = count;
+  bits.in_pos = in_pos;
 }
 
 }  // namespace
@@ -352,10 +519,14 @@ void decode_member() {
       build_fast_tables(tables);
       b = load_bits();
     }
-    --block_left;
     // A step takes at most 16 + 16 + 15 bits. With 8 bytes of data in
     // in_buf the bit reader would not read the file within it either.
-    if (__builtin_expect(b.in_pos < b.fast_limit, 1)) {
+    if (__builtin_expect(b.in_pos < b.fast_limit && o.fill < run_fill_limit, 1)) {
+      run_steps(b, o, tables, in_buf, block_left);
+      continue;
+    }
+    --block_left;
+    if (b.in_pos < b.fast_limit) {
       load_word(b, in_buf);
       decode_step<false>(b, o, tables, in_buf);
     } else {

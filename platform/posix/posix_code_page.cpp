@@ -17,10 +17,16 @@ struct CodePageState {
   uint32_t code_page;
   iconv_t to_utf8;
   iconv_t from_utf8;
+  // The converters of the default code page are opened only for a text
+  // that needs them: loading them costs more memory than the whole runner.
+  bool converters_pending;
+  // Bytes 1 to 127 convert to themselves both ways: texts of them alone are
+  // copied as they stand.
+  bool keeps_all_ascii;
   bool lead[256];
 };
 
-CodePageState state = {0, (iconv_t)-1, (iconv_t)-1, {}};
+CodePageState state = {0, (iconv_t)-1, (iconv_t)-1, false, false, {}};
 
 void set_lead_range(bool* lead, int first, int last) {
   for (int b = first; b <= last; ++b) lead[b] = true;
@@ -80,8 +86,49 @@ bool keeps_ascii(iconv_t cd) {
   return out_left == sizeof out - sizeof in && std::memcmp(in, out, sizeof in) == 0;
 }
 
+// Bytes 1 to 127 through cd and back through back give themselves.
+bool converts_ascii_to_itself(iconv_t cd, iconv_t back) {
+  char ascii[127];
+  for (int i = 0; i < 127; ++i) ascii[i] = char(1 + i);
+  for (iconv_t c : {cd, back}) {
+    char in[127];
+    std::memcpy(in, ascii, sizeof in);
+    char out[127 * 4];
+    char* in_p = in;
+    size_t in_left = sizeof in;
+    char* out_p = out;
+    size_t out_left = sizeof out;
+    iconv(c, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(c, &in_p, &in_left, &out_p, &out_left) == size_t(-1)) return false;
+    if (out_left != sizeof out - sizeof in || std::memcmp(ascii, out, sizeof in) != 0) return false;
+  }
+  return true;
+}
+
+// The default code page is taken without opening its converters. Its lead
+// bytes are known, and it keeps ASCII as every code page accepted here
+// keeps the printable range; its controls are ASCII too.
 void ensure_code_page() {
-  if (state.code_page == 0 && !posix_set_code_page(default_code_page)) posix_set_code_page(1252);
+  if (state.code_page != 0) return;
+  state.code_page = default_code_page;
+  known_lead_bytes(default_code_page, state.lead);
+  state.keeps_all_ascii = true;
+  state.converters_pending = true;
+}
+
+void ensure_converters() {
+  ensure_code_page();
+  if (!state.converters_pending) return;
+  state.converters_pending = false;
+  if (!posix_set_code_page(default_code_page)) posix_set_code_page(1252);
+}
+
+// Whether text can be copied as it stands.
+bool plain_ascii(const char* text) {
+  if (!state.keeps_all_ascii) return false;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p)
+    if (*p >= 0x80) return false;
+  return true;
 }
 
 // Appends code point cp as UTF-8.
@@ -172,6 +219,8 @@ int posix_set_code_page(uint32_t code_page) {
   state.code_page = code_page;
   state.to_utf8 = to_utf8;
   state.from_utf8 = from_utf8;
+  state.converters_pending = false;
+  state.keeps_all_ascii = converts_ascii_to_itself(to_utf8, from_utf8);
   std::memcpy(state.lead, lead, sizeof lead);
   return 1;
 }
@@ -183,6 +232,8 @@ uint32_t posix_code_page() {
 
 std::string posix_to_utf8(const char* text) {
   ensure_code_page();
+  if (plain_ascii(text)) return std::string(text);
+  ensure_converters();
   return convert(state.to_utf8, text, [](std::string& out, const unsigned char* p, size_t) {
     append_utf8(out, p[0]);
     return size_t(1);
@@ -191,6 +242,8 @@ std::string posix_to_utf8(const char* text) {
 
 std::string posix_from_utf8(const char* text) {
   ensure_code_page();
+  if (plain_ascii(text)) return std::string(text);
+  ensure_converters();
   return convert(state.from_utf8, text, [](std::string& out, const unsigned char* p, size_t left) {
     uint32_t cp = 0;
     size_t n = decode_utf8(p, left, &cp);

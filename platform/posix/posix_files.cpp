@@ -65,10 +65,11 @@ int posix_open_descriptor(const char* path, int flags, int mode) {
 
 FileHandle sys_create_file(const char* path) {
   std::string real;
-  if (!posix_writable_path(path, &real, false)) return invalid_file;
+  bool existed = true;
+  if (!posix_writable_path(path, &real, false, &existed)) return invalid_file;
   // A read-only file is not replaced, whoever runs the program.
   struct stat st;
-  if (stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+  if (existed && stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
     errno = EACCES;
     return invalid_file;
   }
@@ -161,9 +162,28 @@ int sys_set_file_time(FileHandle file, const FileTime* created, const FileTime* 
 }
 
 int sys_create_directory(const char* path) {
+  // mkdir fails on a name that exists, whatever it is and wherever it lies;
+  // the folders of every member's path mostly do, and need no resolving.
+  // The pass asks for each folder on a member's way in turn, from the top:
+  // a folder on the way to the last one found or made exists too.
+  static std::string last_folder;
+  std::string mapped = posix_map_path(path);
+  if (mapped.empty()) return 0;
+  struct stat st;
+  if (posix_path_within(last_folder, mapped)) {
+    errno = EEXIST;
+    return 0;
+  }
+  if (lstat(mapped.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) last_folder = mapped;
+    errno = EEXIST;
+    return 0;
+  }
   std::string real;
   if (!posix_writable_path(path, &real, true)) return 0;
-  return mkdir(real.c_str(), 0777) == 0 ? 1 : 0;
+  if (mkdir(real.c_str(), 0777) != 0) return 0;
+  last_folder = mapped;
+  return 1;
 }
 
 uint32_t sys_max_component_length(const char* root) {

@@ -42,8 +42,10 @@ std::string posix_map_path(const char* path);
 // resolved through symbolic links; false (errno EACCES) when it would lie
 // outside the root and the extraction directory. With allow_ancestors, the
 // folders on the way to a Linux extraction directory count as inside too
-// (they are only ever created, never written into).
-bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors);
+// (they are only ever created, never written into). existed, when given,
+// tells whether the path itself was there.
+bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors,
+                         bool* existed = nullptr);
 // An absolute Linux path as the core sees it: below the root "C:\..." with
 // backslashes, elsewhere the path itself; in archive text.
 std::string posix_core_path(const std::string& absolute);

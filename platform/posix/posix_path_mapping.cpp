@@ -2,15 +2,22 @@
 // containment of every call that writes: only below the root that stands in
 // for C: and below the extraction directory.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
 
 namespace {
+
+// Where a resolution of the root or the extraction directory stands.
+enum Resolved : uint8_t { not_resolved, resolved_ok, resolved_failed };
 
 struct PathState {
   bool root_set;
@@ -19,10 +26,17 @@ struct PathState {
   // The extraction directory is the user's Linux path: the folders on the
   // way to it are real folders, not folders below the root.
   bool extract_is_linux;
+  // The two folders resolved through symbolic links, once for every value
+  // they are given: writes are held to where they were then.
+  Resolved root_state;
+  Resolved extract_state;
+  std::string real_root;
+  std::string real_extract;
 };
 
 PathState& paths() {
-  static PathState state = {false, std::string(), std::string(), false};
+  static PathState state = {false,        std::string(), std::string(), false,
+                            not_resolved, not_resolved,  std::string(), std::string()};
   return state;
 }
 
@@ -43,25 +57,58 @@ bool is_drive(const std::string& p) {
          ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
+// The real path of a path that opens, by the kernel's name of the opened
+// descriptor: three calls where realpath reads every component as a link.
+// 1 resolved, 0 the path does not open, -1 the name was not to be had (no
+// /proc, a folder removed meanwhile).
+int kernel_real_path(const char* path, char* resolved) {
+  int fd = open(path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char link[32];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, resolved, PATH_MAX - 1);
+  close(fd);
+  if (n <= 0 || n >= PATH_MAX - 1 || resolved[0] != '/') return -1;
+  resolved[n] = 0;
+  static const char deleted[] = " (deleted)";
+  const size_t tail = sizeof deleted - 1;
+  if (size_t(n) >= tail && std::strcmp(resolved + n - tail, deleted) == 0) return -1;
+  return 1;
+}
+
 // The existing part of an absolute normalised path resolved through symbolic
 // links, the rest appended; false when an existing part cannot be resolved
-// (a dangling or looping link).
-bool resolve_existing(const std::string& path, std::string* out) {
+// (a dangling or looping link). The same as lstat finding the longest
+// existing prefix and realpath resolving it; below the path itself (mostly a
+// new file's folder) the resolution is tried first, as a prefix that opens
+// exists.
+bool resolve_existing(const std::string& path, std::string* out, bool* whole_exists = nullptr) {
   std::string prefix = path;
   std::string rest;
+  char resolved[PATH_MAX];
   for (;;) {
+    if (!rest.empty() && kernel_real_path(prefix.c_str(), resolved) == 1) break;
     struct stat st;
-    if (lstat(prefix.c_str(), &st) == 0) break;
+    if (lstat(prefix.c_str(), &st) == 0) {
+      if (rest.empty() && kernel_real_path(prefix.c_str(), resolved) == 1) break;
+      if (realpath(prefix.c_str(), resolved) == nullptr) return false;
+      break;
+    }
     size_t slash = prefix.rfind('/');
     rest = prefix.substr(slash) + rest;
     prefix = slash == 0 ? "/" : prefix.substr(0, slash);
   }
-  char resolved[PATH_MAX];
-  if (realpath(prefix.c_str(), resolved) == nullptr) return false;
+  if (whole_exists != nullptr) *whole_exists = rest.empty();
   std::string base = resolved;
   if (base == "/" && !rest.empty()) base.clear();
   *out = base + rest;
   return true;
+}
+
+// A folder of the state resolved once for its present value.
+bool resolve_once(const std::string& path, Resolved* state, std::string* real) {
+  if (*state == not_resolved) *state = resolve_existing(path, real) ? resolved_ok : resolved_failed;
+  return *state == resolved_ok;
 }
 
 }  // namespace
@@ -70,6 +117,7 @@ void posix_set_root(const char* root) {
   PathState& state = paths();
   state.root = absolute_of(root != nullptr ? root : "");
   state.root_set = true;
+  state.root_state = not_resolved;
 }
 
 void posix_set_extract_dir(const char* dest_dir, int rooted_is_linux) {
@@ -79,6 +127,7 @@ void posix_set_extract_dir(const char* dest_dir, int rooted_is_linux) {
     if (c == '\\') c = '/';
   state.extract_dir.clear();
   state.extract_is_linux = false;
+  state.extract_state = not_resolved;
   if (path.empty()) {
     state.extract_dir = current_directory();
   } else if (path[0] == '/' && rooted_is_linux) {
@@ -142,21 +191,26 @@ std::string posix_map_path(const char* path) {
   return posix_normalise(root + p);
 }
 
-bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors) {
+bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors, bool* existed) {
   std::string mapped = posix_map_path(path);
   if (mapped.empty()) {
     errno = ENOENT;
     return false;
   }
-  std::string resolved, root, extract;
-  if (!resolve_existing(mapped, &resolved) || !resolve_existing(posix_root(), &root)) {
+  PathState& state = paths();
+  const std::string& root = posix_root();
+  std::string resolved;
+  if (!resolve_existing(mapped, &resolved, existed) ||
+      !resolve_once(root, &state.root_state, &state.real_root)) {
     errno = EACCES;
     return false;
   }
-  bool inside = posix_path_within(resolved, root);
-  if (!inside && !posix_extract_dir().empty() && resolve_existing(posix_extract_dir(), &extract)) {
+  bool inside = posix_path_within(resolved, state.real_root);
+  if (!inside && !state.extract_dir.empty() &&
+      resolve_once(state.extract_dir, &state.extract_state, &state.real_extract)) {
+    const std::string& extract = state.real_extract;
     inside = posix_path_within(resolved, extract) ||
-             (allow_ancestors && paths().extract_is_linux && posix_path_within(extract, resolved));
+             (allow_ancestors && state.extract_is_linux && posix_path_within(extract, resolved));
   }
   if (!inside) {
     errno = EACCES;

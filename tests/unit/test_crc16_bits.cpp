@@ -36,6 +36,33 @@ TEST_F(CrcTable, RunsInPiecesOfAnyLengthMatchTheBitwiseCrc) {
   EXPECT_EQ(wa->crc, crc16_bitwise(data.data(), data.size(), 0x8408));
 }
 
+TEST_F(CrcTable, LongRunsAtAnyOffsetAfterAnyStartMatchTheBitwiseCrc) {
+  // Runs of 64 bytes and more take the fast paths: every length around the
+  // steps of 16 and 64 bytes, from every alignment, after a CRC already
+  // running.
+  Bytes data = sample_random(70000, 11);
+  for (size_t offset = 0; offset < 16; offset += 5)
+    for (size_t length = 60; length < 400; ++length) {
+      wa->crc = 0;
+      update_crc(data.data(), 5);
+      update_crc(data.data() + 5 + offset, int32_t(length));
+      Bytes joined(data.begin(), data.begin() + 5);
+      joined.insert(joined.end(), data.begin() + 5 + offset, data.begin() + 5 + offset + length);
+      ASSERT_EQ(wa->crc, crc16_bitwise(joined.data(), joined.size()))
+          << "offset " << offset << ", length " << length;
+    }
+  // A whole ring's worth, as the sink runs it, and data of one value.
+  wa->crc = 0;
+  update_crc(data.data(), 65536);
+  EXPECT_EQ(wa->crc, crc16_bitwise(data.data(), 65536));
+  Bytes ones(4099, 0xFF);
+  wa->crc = 0x1234;
+  update_crc(ones.data(), int32_t(ones.size()));
+  Bytes with_start = {0x34 ^ 0xFF, 0x12 ^ 0xFF};
+  with_start.insert(with_start.end(), ones.begin() + 2, ones.end());
+  EXPECT_EQ(wa->crc, crc16_bitwise(with_start.data(), with_start.size()));
+}
+
 TEST_F(BitReader, StartsWithTheFirstTwoBytesAndShiftsMostSignificantFirst) {
   use_member('5', {0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56, 0x78}, 0);
   wa->packed_remaining = 7;

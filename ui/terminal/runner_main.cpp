@@ -73,7 +73,7 @@ bool parse_code_page(const char* text, uint32_t* out) {
 
 int main(int argc, char** argv) {
   const char* root = ".";
-  uint32_t code_page = 932;
+  uint32_t code_page = 0;  // the default, 932, is taken when a text needs it
   int i = 1;
   for (; i < argc; ++i) {
     const char* arg = argv[i];
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kobrix: root folder %s does not exist\n", root);
     return usage_error;
   }
-  if (!posix_set_code_page(code_page)) {
+  if (code_page != 0 && !posix_set_code_page(code_page)) {
     std::fprintf(stderr, "kobrix: code page %u cannot be converted on this system\n",
                  unsigned(code_page));
     return usage_error;
