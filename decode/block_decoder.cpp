@@ -4,10 +4,13 @@
 //
 // The loop is the hot path of the program. It runs the same bit stream as
 // fill_bits, but holds it in a 64-bit word in locals: a symbol is decoded by
-// one access to a table that holds it with its code length, the word is
-// topped up once per step while 8 bytes of the data stand in in_buf (a step
-// takes at most 47 bits), and matches are copied in whole chunks of 16 or 8
-// bytes where the distance allows. Its input reads are those of the bit
+// one access to a table that holds it with its code length (for a position,
+// with its extra bits), the word is topped up once per step while 8 bytes of
+// the data stand in in_buf (a step takes at most 47 bits; a literal that
+// follows a literal needs none), the limits of in_buf, the ring, the block
+// and the member are checked once for a run of steps that cannot pass them,
+// and matches are copied in whole chunks of 16 or 8 bytes, or by a pattern
+// of 8 bytes for shorter distances. Its input reads are those of the bit
 // reader exactly: near the end of in_buf and of the data the loop drops to
 // careful steps that keep 16 bits as fill_bits does, so a refill of in_buf
 // happens at the moment fill_bits would make it; and the bit reader's fields
@@ -124,14 +127,12 @@ inline __attribute__((always_inline)) void load_word(Bits& b, const uint8_t* in_
   b.count |= 56;
 }
 
-// Drops n bits (at most 16). The careful form keeps at least 16 bits in the
-// word after every drop, as fill_bits does; the quick one is used only where
-// the word holds the bits of a whole step.
-template <bool careful>
+// Drops n bits (at most 16) and keeps at least 16 bits in the word, as
+// fill_bits does.
 inline __attribute__((always_inline)) void drop(Bits& b, const uint8_t* in_buf, uint32_t n) {
   b.word <<= n;
   b.count -= n;
-  if (careful && b.count < 16) {
+  if (b.count < 16) {
     if (b.in_pos < b.fast_limit)
       load_word(b, in_buf);
     else
@@ -155,10 +156,11 @@ __attribute__((noinline)) uint32_t walk_tree(uint32_t v, uint64_t word, int tabl
 // Lookup tables of the loop, rebuilt at every block header. A
 // literal/length entry holds the symbol from bit 6 and its code length in
 // bits 0 to 5, or with bit 31 a tree node in bits 0 to 15. A position entry
-// holds what taking the code and its extra bits needs: 63 less their count
-// in bits 0 to 5, their count in bits 8 to 12, the count of extra bits in
-// bits 13 to 16, a mask of that many bits in bits 17 to 31 and the distance
-// value without them from bit 32; or with bit 7 a tree node from bit 32.
+// holds what taking the code and its extra bits needs: in bits 0 to 5 the
+// shift that brings them down from the top of the word (63 when they take
+// no bits), their count in bits 8 to 15, a mask of as many bits as there
+// are extra bits in bits 16 to 31 and the distance value without them from
+// bit 32; or with bit 7 a tree node from bit 32.
 constexpr uint32_t lit_node_flag = 0x80000000u;
 constexpr uint64_t position_node_flag = 0x80u;
 
@@ -166,6 +168,10 @@ struct FastTables {
   uint32_t lit[4096];
   uint64_t position[256];
 };
+
+// In zero-filled memory: at a fixed address they take no register in the
+// loop, and they cost the program file nothing.
+FastTables fast_tables;
 
 inline uint32_t lit_entry(uint32_t symbol, const uint8_t* lengths) {
   return symbol << 6 | lengths[symbol];
@@ -175,21 +181,22 @@ inline uint64_t position_entry(uint32_t symbol, const uint8_t* lengths) {
   uint32_t extra_bits = symbol > 1 ? symbol - 1 : 0;
   uint32_t base = symbol > 1 ? 1u << extra_bits : symbol;
   uint32_t total = lengths[symbol] + extra_bits;
-  return uint64_t(base) << 32 | ((1u << extra_bits) - 1) << 17 | extra_bits << 13 | total << 8 |
-         (63 - total);
+  uint32_t shift = total != 0 ? 64 - total : 63;
+  return uint64_t(base) << 32 | ((1u << extra_bits) - 1) << 16 | total << 8 | shift;
 }
 
 inline uint32_t position_total(uint64_t e) {
-  return (uint32_t(e) >> 8) & 31;
+  return (uint32_t(e) >> 8) & 0xFF;
 }
 inline uint32_t position_extra(uint64_t e) {
-  return (uint32_t(e) >> 13) & 15;
+  uint32_t mask = uint32_t(e) >> 16;
+  return mask != 0 ? 32 - uint32_t(__builtin_clz(mask)) : 0;
 }
 
 // The distance value of a position entry whose code and extra bits stand at
 // the top of word.
 inline uint32_t position_value(uint64_t e, uint64_t word) {
-  return uint32_t(e >> 32) + (uint32_t((word >> 1) >> (e & 63)) & (uint32_t(e) >> 17));
+  return uint32_t(e >> 32) + (uint32_t(word >> (e & 63)) & (uint32_t(e) >> 16));
 }
 
 // Entries of lit_lookup from first on.
@@ -209,8 +216,8 @@ void convert_lit_entries(uint32_t* out, uint32_t first) {
 // hold its tree nodes. Without a code, lit_lookup is converted as it stands.
 void build_lit_entries(uint32_t* out) {
   const uint8_t* lengths = wa->lit_lengths;
-  uint32_t count[17] = {};
-  for (int i = 0; i < lit_symbols; ++i) ++count[lengths[i]];
+  uint32_t count[17];
+  count_code_lengths(lengths, lit_symbols, count);
   if (count[0] == uint32_t(lit_symbols)) {
     convert_lit_entries(out, 0);
     return;
@@ -227,7 +234,12 @@ void build_lit_entries(uint32_t* out) {
     uint32_t entry = lit_entry(uint32_t(ch), lengths);
     uint32_t* p = out + next[len];
     uint32_t n = 1u << (12 - len);
-    for (uint32_t k = 0; k < n; ++k) p[k] = entry;
+    if (n == 1) {
+      *p = entry;
+    } else {
+      uint64_t two = uint64_t(entry) << 32 | entry;
+      for (uint32_t k = 0; k < n; k += 2) store_u64(reinterpret_cast<uint8_t*>(p + k), two);
+    }
     next[len] += n;
   }
   convert_lit_entries(out, slot);
@@ -277,15 +289,17 @@ inline void store_16(uint8_t* p, Chunk16 c) {
 // time: a distance shorter than the length repeats what the match has just
 // written. out_count already includes the match.
 // The copy of a match whose source and destination both lie, with 16 bytes
-// behind them, inside the ring. Whole chunks are copied, and the bytes
-// behind the match that the last chunk overwrites are put back: they are
-// still part of the window.
+// behind them, inside the ring, as if one byte at a time: a distance
+// shorter than the length repeats what the match has just written. Whole
+// chunks are copied, or for distances below 8 a pattern of 8 bytes made of
+// the distance's bytes; the bytes behind the match that the last store
+// overwrites are put back: they are still part of the window.
 inline __attribute__((always_inline)) void copy_in_one_piece(uint8_t* ring, uint32_t fill,
                                                              uint32_t src, uint32_t length,
                                                              uint32_t distance) {
   uint8_t* dst = ring + fill;
   const uint8_t* from = ring + src;
-  if (src > fill || distance >= 16) {
+  if (__builtin_expect(src > fill || distance >= 16, 1)) {
     // Every chunk reads bytes that are final before the chunk is stored.
     Chunk16 behind = load_16(dst + length);
     uint32_t k = 0;
@@ -296,21 +310,34 @@ inline __attribute__((always_inline)) void copy_in_one_piece(uint8_t* ring, uint
     store_16(dst + length, behind);
     return;
   }
+  uint64_t behind = load_u64(dst + length);
   if (distance >= 8) {
-    uint64_t behind = load_u64(dst + length);
     uint32_t k = 0;
     do {
       store_u64(dst + k, load_u64(from + k));
       k += 8;
     } while (k < length);
-    store_u64(dst + length, behind);
-    return;
+  } else {
+    uint64_t pattern = load_u64(from);
+    if (distance == 1) {
+      pattern = (pattern & 0xFF) * 0x0101010101010101ull;
+    } else {
+      // The first distance bytes (little-endian, the lowest first),
+      // repeated; a step of a whole number of distances keeps it in phase.
+      pattern &= ~uint64_t(0) >> (64 - 8 * distance);
+      for (uint32_t shift = 8 * distance; shift < 64; shift *= 2) pattern |= pattern << shift;
+    }
+    uint32_t step = 8 - 8 % distance;
+    uint32_t k = 0;
+    do {
+      store_u64(dst + k, pattern);
+      k += step;
+    } while (k < length);
   }
-  // A short distance: the match repeats its own first bytes.
-  for (uint32_t k = 0; k < length; ++k) dst[k] = from[k];
+  store_u64(dst + length, behind);
 }
 
-inline __attribute__((always_inline)) void copy_match(Output& o, uint32_t length, uint32_t d) {
+void copy_match(Output& o, uint32_t length, uint32_t d) {
   constexpr uint32_t mask = ring_capacity - 1;
   uint8_t* const ring = o.ring;
   uint32_t fill = o.fill;
@@ -338,15 +365,16 @@ inline __attribute__((always_inline)) void copy_match(Output& o, uint32_t length
   o.fill = fill;
 }
 
-// One literal/length code and, for a match, its position.
-template <bool careful>
-inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const FastTables& t,
-                                                       const uint8_t* in_buf) {
-  if (careful && b.count < 16) b = top_up_slow(b);
+// One literal/length code and, for a match, its position, keeping 16 bits
+// in the word after every drop as fill_bits does; for the steps near the end
+// of in_buf, of the data and of the ring, which runs do not take.
+__attribute__((noinline)) void decode_step(Bits& b, Output& o, const FastTables& t,
+                                           const uint8_t* in_buf) {
+  if (b.count < 16) b = top_up_slow(b);
   uint32_t e = t.lit[b.word >> 52];
   if (__builtin_expect((e & lit_node_flag) != 0, 0))
     e = lit_entry(walk_tree(e & 0xFFFF, b.word, 12, lit_symbols), wa->lit_lengths);
-  drop<careful>(b, in_buf, e & 63);
+  drop(b, in_buf, e & 63);
   uint32_t c = e >> 6;
 
   if (c < 256) {
@@ -364,17 +392,9 @@ inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const
     p = position_entry(walk_tree(uint32_t(p >> 32), b.word, 8, wa->position_count),
                        wa->small_lengths);
   uint32_t extra_bits = position_extra(p);
-  uint32_t d;
-  if (careful) {
-    drop<true>(b, in_buf, position_total(p) - extra_bits);
-    d = uint32_t(p >> 32) + uint32_t((b.word >> 32) >> (32 - extra_bits));
-    drop<true>(b, in_buf, extra_bits);
-  } else {
-    // The word holds the code and its extra bits together.
-    d = position_value(p, b.word);
-    b.word <<= position_total(p);
-    b.count -= position_total(p);
-  }
+  drop(b, in_buf, position_total(p) - extra_bits);
+  uint32_t d = uint32_t(p >> 32) + uint32_t((b.word >> 32) >> (32 - extra_bits));
+  drop(b, in_buf, extra_bits);
   uint32_t length = c - 253;
   o.out_count += length;
   copy_match(o, length, d);
@@ -384,45 +404,22 @@ inline __attribute__((always_inline)) void decode_step(Bits& b, Output& o, const
 // its end: no flush and no check of the ring within the run.
 constexpr uint32_t run_fill_limit = ring_capacity - 256 - 16;
 
-// A match inside the ring, its source and destination below run_fill_limit
-// or its source wrapping over the ring's end. Short distances repeat a
-// pattern of 8 bytes made of the distance's bytes; whatever the last store
-// writes behind the match is put back.
+// A match inside a run, its destination below run_fill_limit; a source
+// that wraps over the ring's end goes byte by byte.
 inline __attribute__((always_inline)) void copy_in_run(uint8_t* ring, uint32_t fill, uint32_t src,
                                                        uint32_t length, uint32_t distance) {
   constexpr uint32_t mask = ring_capacity - 1;
-  if (__builtin_expect(src + length + 16 <= ring_capacity, 1)) {
-    if (src > fill || distance >= 8) {
-      copy_in_one_piece(ring, fill, src, length, distance);
-      return;
-    }
-    uint8_t* dst = ring + fill;
-    uint64_t pattern = load_u64(ring + src);
-    if (distance == 1) {
-      pattern = (pattern & 0xFF) * 0x0101010101010101ull;
-    } else {
-      // The first distance bytes (little-endian, the lowest first),
-      // repeated; a step of a whole number of distances keeps it in phase.
-      pattern &= ~uint64_t(0) >> (64 - 8 * distance);
-      for (uint32_t shift = 8 * distance; shift < 64; shift *= 2) pattern |= pattern << shift;
-    }
-    uint32_t step = 8 - 8 % distance;
-    uint64_t behind = load_u64(dst + length);
-    uint32_t k = 0;
-    do {
-      store_u64(dst + k, pattern);
-      k += step;
-    } while (k < length);
-    store_u64(dst + length, behind);
+  if (__builtin_expect(src + length + 16 > ring_capacity, 0)) {
+    for (uint32_t k = 0; k < length; ++k) ring[fill + k] = ring[(src + k) & mask];
     return;
   }
-  // The source runs over the end of the ring.
-  for (uint32_t k = 0; k < length; ++k) ring[fill + k] = ring[(src + k) & mask];
+  copy_in_one_piece(ring, fill, src, length, distance);
 }
 
 // Steps of the block while 8 bytes of the data stand in in_buf, the ring
 // has room and the member wants more: each step tops the word up and takes
-// one code, and for a match its position, as decode_step<false> does. The
+// one code, and for a match its position, as decode_step does, but with all
+// the bits of the step in the word at once. The
 // limits are checked for runs of steps that cannot pass them: a step takes
 // at most 6 bytes of in_buf and writes at most 256 bytes. Only entered with
 // at least one step left in the block, fill below run_fill_limit and in_pos
@@ -437,21 +434,21 @@ __attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables
   // carry it past them, as with every step.
   const uint32_t wanted = o.member_size - o.out_count;
   const uint32_t stop = wanted < run_fill_limit - fill ? fill + wanted : run_fill_limit;
-  const uint32_t fast_limit = bits.fast_limit;
+  const uint8_t* const in_limit = in_buf + bits.fast_limit;
+  const uint8_t* in = in_buf + bits.in_pos;
   uint64_t word = bits.word;
   uint32_t count = bits.count;
-  uint32_t in_pos = bits.in_pos;
   uint32_t steps = block_left;
-  while (steps != 0 && fill < stop && in_pos < fast_limit) {
+  while (steps != 0 && fill < stop && in < in_limit) {
     uint32_t run = steps;
-    uint32_t by_input = (fast_limit - in_pos + 5) / 6;
+    uint32_t by_input = uint32_t(in_limit - in + 5) / 6;
     uint32_t by_output = (stop - fill + 255) / 256;
     if (run > by_input) run = by_input;
     if (run > by_output) run = by_output;
     steps -= run;
     do {
-      word |= load_be64(in_buf + in_pos) >> count;
-      in_pos += (63 - count) >> 3;
+      word |= load_be64(in) >> count;
+      in += (63 - count) >> 3;
       count |= 56;
 
       uint32_t e = t.lit[word >> 52];
@@ -461,6 +458,16 @@ __attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables
       count -= e & 63;
       if (e < (256u << 6)) {
         ring[fill++] = uint8_t(e >> 6);
+        // A literal that follows needs no top-up: 40 bits or more are left.
+        if (run > 1) {
+          e = t.lit[word >> 52];
+          if (e < (256u << 6)) {
+            word <<= e & 63;
+            count -= e & 63;
+            ring[fill++] = uint8_t(e >> 6);
+            --run;
+          }
+        }
         continue;
       }
 
@@ -483,7 +490,7 @@ __attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables
   o.fill = fill;
   bits.word = word;
   bits.count = count;
-  bits.in_pos = in_pos;
+  bits.in_pos = uint32_t(in - in_buf);
 }
 
 }  // namespace
@@ -501,7 +508,7 @@ void decode_member() {
   wa->ring_fill = 0;
 
   const uint8_t* const in_buf = wa->in_buf;
-  FastTables tables;
+  FastTables& tables = fast_tables;
   Output o;
   o.ring = wa->ring;
   o.out_count = 0;
@@ -526,12 +533,7 @@ void decode_member() {
       continue;
     }
     --block_left;
-    if (b.in_pos < b.fast_limit) {
-      load_word(b, in_buf);
-      decode_step<false>(b, o, tables, in_buf);
-    } else {
-      decode_step<true>(b, o, tables, in_buf);
-    }
+    decode_step(b, o, tables, in_buf);
   }
 
   if (o.fill != 0) {

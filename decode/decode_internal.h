@@ -16,6 +16,10 @@
 // as "Bad table".
 uint16_t lookup_symbol(const uint16_t* table, int table_bits, uint16_t symbol_count);
 
+// count[len] for len 0 to 16: how many of the symbols have a code of len
+// bits; a length above 16 is refused as "Bad table".
+void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count);
+
 // Reads a block header: the code count into block_remaining and the three
 // codes of the block.
 void read_block_header();

@@ -5,19 +5,57 @@
 #include "decode/decode_internal.h"
 #include "startup/startup.h"
 
+namespace {
+
+typedef uint64_t __attribute__((__may_alias__, __aligned__(1))) unaligned_u64;
+
+// n slots of value; n is a power of two.
+inline void fill_slots(uint16_t* p, uint16_t value, uint32_t n) {
+  if (n < 4) {
+    for (uint32_t i = 0; i < n; ++i) p[i] = value;
+    return;
+  }
+  uint64_t four = value * 0x0001000100010001ull;
+  for (uint32_t i = 0; i < n; i += 4) *reinterpret_cast<unaligned_u64*>(p + i) = four;
+}
+
+}  // namespace
+
 void fail_bad_table() {
   report_file_error("Bad table", wa->module_path);
   fatal_exit(1);
 }
 
+void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count) {
+  // Four tallies in turn: runs of one length (mostly 0) would otherwise
+  // wait on each other's increments.
+  uint32_t tally[4][32] = {};
+  uint32_t largest = 0;
+  int i = 0;
+  for (; i + 4 <= symbol_count; i += 4) {
+    uint32_t a = lengths[i], b = lengths[i + 1], c = lengths[i + 2], d = lengths[i + 3];
+    largest |= a | b | c | d;
+    ++tally[0][a & 31];
+    ++tally[1][b & 31];
+    ++tally[2][c & 31];
+    ++tally[3][d & 31];
+  }
+  for (; i < symbol_count; ++i) {
+    largest |= lengths[i];
+    ++tally[0][lengths[i] & 31];
+  }
+  // Lengths above 16 can come only from the unary escape of the small codes.
+  if (largest > 31) fail_bad_table();
+  for (int len = 17; len < 32; ++len)
+    if (tally[0][len] + tally[1][len] + tally[2][len] + tally[3][len] != 0) fail_bad_table();
+  for (int len = 0; len <= 16; ++len)
+    count[len] = tally[0][len] + tally[1][len] + tally[2][len] + tally[3][len];
+}
+
 void build_decode_table(int16_t symbol_count, const uint8_t* lengths, int16_t table_bits,
                         uint16_t* table) {
-  uint32_t count[17] = {};
-  for (int i = 0; i < symbol_count; ++i) {
-    // Lengths above 16 can come only from the unary escape of the small codes.
-    if (lengths[i] > 16) fail_bad_table();
-    ++count[lengths[i]];
-  }
+  uint32_t count[17];
+  count_code_lengths(lengths, symbol_count, count);
 
   // First codes of each length, left-aligned to 16 bits. The sum must be
   // exactly one complete code (65536) or nothing at all: an over-full list
@@ -49,7 +87,7 @@ void build_decode_table(int16_t symbol_count, const uint8_t* lengths, int16_t ta
     uint32_t k = start[len];
     uint32_t next = k + weight[len];
     if (len <= table_bits) {
-      for (uint32_t i = k; i < next; ++i) table[i] = uint16_t(ch);
+      fill_slots(table + k, uint16_t(ch), next - k);
     } else {
       uint16_t* p = &table[k >> shift];
       for (int step = len - table_bits; step > 0; --step) {

@@ -57,23 +57,63 @@ bool is_drive(const std::string& p) {
          ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
-// The real path of a path that opens, by the kernel's name of the opened
-// descriptor: three calls where realpath reads every component as a link.
-// 1 resolved, 0 the path does not open, -1 the name was not to be had (no
-// /proc, a folder removed meanwhile).
-int kernel_real_path(const char* path, char* resolved) {
-  int fd = open(path, O_PATH | O_CLOEXEC);
-  if (fd < 0) return 0;
+// The kernel's name of an opened descriptor: its real path. false when it
+// is not to be had (no /proc, a folder removed meanwhile).
+bool descriptor_path(int fd, char* resolved) {
   char link[32];
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   ssize_t n = readlink(link, resolved, PATH_MAX - 1);
-  close(fd);
-  if (n <= 0 || n >= PATH_MAX - 1 || resolved[0] != '/') return -1;
+  if (n <= 0 || n >= PATH_MAX - 1 || resolved[0] != '/') return false;
   resolved[n] = 0;
   static const char deleted[] = " (deleted)";
   const size_t tail = sizeof deleted - 1;
-  if (size_t(n) >= tail && std::strcmp(resolved + n - tail, deleted) == 0) return -1;
-  return 1;
+  return !(size_t(n) >= tail && std::strcmp(resolved + n - tail, deleted) == 0);
+}
+
+// The real path of a path that opens, by the name of its descriptor: three
+// calls where realpath reads every component as a link. 1 resolved, 0 the
+// path does not open, -1 the name was not to be had. With keep, the
+// descriptor of a resolved path is handed over instead of closed.
+int kernel_real_path(const char* path, char* resolved, int* keep = nullptr) {
+  int fd = open(path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return 0;
+  bool named = descriptor_path(fd, resolved);
+  if (named && keep != nullptr && fd > 2) {
+    *keep = fd;
+  } else {
+    close(fd);
+  }
+  return named ? 1 : -1;
+}
+
+// The folder of the last new file resolved, as an opened descriptor and its
+// real path: the next file in it needs only the descriptor's present name,
+// which is the real path still when nothing moved it.
+struct ResolvedFolder {
+  std::string path;
+  std::string real;
+  int fd = -1;
+};
+
+ResolvedFolder& resolved_folder() {
+  static ResolvedFolder folder;
+  return folder;
+}
+
+// kernel_real_path for the folder of a new file, through the one above.
+int folder_real_path(const std::string& path, char* resolved) {
+  ResolvedFolder& folder = resolved_folder();
+  if (folder.fd >= 0 && folder.path == path && descriptor_path(folder.fd, resolved) &&
+      folder.real == resolved)
+    return 1;
+  if (folder.fd >= 0) close(folder.fd);
+  folder.fd = -1;
+  int result = kernel_real_path(path.c_str(), resolved, &folder.fd);
+  if (folder.fd >= 0) {
+    folder.path = path;
+    folder.real = resolved;
+  }
+  return result;
 }
 
 // The existing part of an absolute normalised path resolved through symbolic
@@ -87,7 +127,7 @@ bool resolve_existing(const std::string& path, std::string* out, bool* whole_exi
   std::string rest;
   char resolved[PATH_MAX];
   for (;;) {
-    if (!rest.empty() && kernel_real_path(prefix.c_str(), resolved) == 1) break;
+    if (!rest.empty() && folder_real_path(prefix, resolved) == 1) break;
     struct stat st;
     if (lstat(prefix.c_str(), &st) == 0) {
       if (rest.empty() && kernel_real_path(prefix.c_str(), resolved) == 1) break;

@@ -47,10 +47,19 @@ int sys_filetime_to_systemtime(const FileTime* in, SystemTime* out) {
   int64_t rest = ticks % ticks_per_day;
   // 1601-01-01 was a Monday.
   out->wDayOfWeek = uint16_t((days + 1) % 7);
-  // Whole 400-year cycles of 146097 days, then years one by one.
+  // Whole 400-year cycles of 146097 days from 1601, then centuries (the
+  // last of a cycle a day longer), four-year spans (the last of a century
+  // a day shorter but for the cycle's last) and years (the fourth a day
+  // longer).
   int64_t year = 1601 + (days / 146097) * 400;
   days %= 146097;
-  while (days >= (is_leap(year) ? 366 : 365)) days -= is_leap(year++) ? 366 : 365;
+  int64_t centuries = days / 36524 < 3 ? days / 36524 : 3;
+  days -= centuries * 36524;
+  int64_t spans = days / 1461;
+  days -= spans * 1461;
+  int64_t years = days / 365 < 3 ? days / 365 : 3;
+  days -= years * 365;
+  year += centuries * 100 + spans * 4 + years;
   int month = 1;
   while (days >= days_in_month(year, month)) days -= days_in_month(year, month++);
   out->wYear = uint16_t(year);
