@@ -23,8 +23,6 @@ class BitWriter {
     pending_ = 0;
     accumulator_ = 0;
   }
-  uint64_t bit_count() const { return bytes_.size() * 8ull + pending_; }
-  std::vector<uint8_t>& bytes() { return bytes_; }
   // Hands out the whole bytes written so far and keeps the partial one.
   void take_whole_bytes(std::vector<uint8_t>* out) {
     out->swap(bytes_);
