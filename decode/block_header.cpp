@@ -1,6 +1,7 @@
 // The block header of -lh4- to -lh7-: the code-length code, the literal/length
 // code and the position code, each sent as a list of code lengths; and the
 // symbol decoders that use them.
+#include "decode/bit_word.h"
 #include "decode/decode_internal.h"
 #include "startup/startup.h"
 
@@ -78,12 +79,26 @@ void load_lit_lengths() {
     for (int i = 0; i < 4096; ++i) wa->lit_lookup[i] = c;
     return;
   }
+  // The lengths by the code-length code, taken through a word of bits as
+  // lookup_symbol, fill_bits and read_bits would take them.
+  const uint8_t* const in_buf = wa->in_buf;
+  const uint16_t* const lookup = wa->small_lookup;
+  const uint8_t* const code_lengths = wa->small_lengths;
+  Bits b = load_bits();
   int i = 0;
   while (i < n) {
-    uint16_t c = lookup_symbol(wa->small_lookup, 8, 19);
-    fill_bits(wa->small_lengths[c]);
+    uint32_t c = lookup[b.word >> 56];
+    if (c >= 19) c = walk_tree(c, b.word, 8, 19);
+    drop(b, in_buf, code_lengths[c]);
     if (c <= 2) {
-      int run = c == 0 ? 1 : c == 1 ? read_bits(4) + 3 : read_bits(9) + 20;
+      int run = 1;
+      if (c == 1) {
+        run = int(b.word >> 60) + 3;
+        drop(b, in_buf, 4);
+      } else if (c == 2) {
+        run = int(b.word >> 55) + 20;
+        drop(b, in_buf, 9);
+      }
       if (i + run > lit_symbols) fail_bad_table();
       for (; run > 0; --run) lengths[i++] = 0;
     } else {
@@ -91,6 +106,7 @@ void load_lit_lengths() {
       lengths[i++] = uint8_t(c - 2);
     }
   }
+  store_bits(b);
   for (; i < lit_symbols; ++i) lengths[i] = 0;
   build_decode_table(lit_symbols, lengths, 12, wa->lit_lookup);
 }

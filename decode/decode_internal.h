@@ -16,6 +16,10 @@
 // as "Bad table".
 uint16_t lookup_symbol(const uint16_t* table, int table_bits, uint16_t symbol_count);
 
+// The tree part of lookup_symbol, for codes longer than the table: from
+// entry v of a table of table_bits bits, by the top 16 bits of word.
+uint32_t walk_tree(uint32_t v, uint64_t word, int table_bits, uint32_t symbol_count);
+
 // count[len] for len 0 to 16: how many of the symbols have a code of len
 // bits; a length above 16 is refused as "Bad table".
 void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count);

@@ -27,6 +27,15 @@ void fail_bad_table() {
 }
 
 void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count) {
+  if (symbol_count < 64) {
+    for (int len = 0; len <= 16; ++len) count[len] = 0;
+    for (int i = 0; i < symbol_count; ++i) {
+      // Lengths above 16 can come only from the unary escape of the small codes.
+      if (lengths[i] > 16) fail_bad_table();
+      ++count[lengths[i]];
+    }
+    return;
+  }
   // Four tallies in turn: runs of one length (mostly 0) would otherwise
   // wait on each other's increments.
   uint32_t tally[4][32] = {};
@@ -44,7 +53,6 @@ void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* coun
     largest |= lengths[i];
     ++tally[0][lengths[i] & 31];
   }
-  // Lengths above 16 can come only from the unary escape of the small codes.
   if (largest > 31) fail_bad_table();
   for (int len = 17; len < 32; ++len)
     if (tally[0][len] + tally[1][len] + tally[2][len] + tally[3][len] != 0) fail_bad_table();
@@ -118,4 +126,15 @@ uint16_t lookup_symbol(const uint16_t* table, int table_bits, uint16_t symbol_co
     mask >>= 1;
   }
   return uint16_t(v);
+}
+
+uint32_t walk_tree(uint32_t v, uint64_t word, int table_bits, uint32_t symbol_count) {
+  uint32_t window = uint32_t(word >> 48);
+  uint32_t mask = 1u << (15 - table_bits);
+  while (v >= symbol_count) {
+    if (mask == 0 || v >= uint32_t(tree_nodes)) fail_bad_table();
+    v = (window & mask) != 0 ? wa->tree_right[v] : wa->tree_left[v];
+    mask >>= 1;
+  }
+  return v;
 }

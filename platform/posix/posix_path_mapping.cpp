@@ -189,21 +189,25 @@ const std::string& posix_extract_dir() {
 }
 
 std::string posix_normalise(const std::string& absolute) {
+  // One pass: each component is appended or, for "..", the last one taken
+  // off again; "." and empty components are left out.
   std::string out;
-  size_t i = 0;
-  while (i < absolute.size()) {
-    size_t end = absolute.find('/', i);
-    if (end == std::string::npos) end = absolute.size();
-    std::string part = absolute.substr(i, end - i);
-    i = end + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
+  out.reserve(absolute.size() + 1);
+  const char* p = absolute.data();
+  const char* const end = p + absolute.size();
+  while (p < end) {
+    const char* part = p;
+    while (p < end && *p != '/') ++p;
+    size_t length = size_t(p - part);
+    if (p < end) ++p;
+    if (length == 0 || (length == 1 && part[0] == '.')) continue;
+    if (length == 2 && part[0] == '.' && part[1] == '.') {
       size_t slash = out.rfind('/');
       out.erase(slash == std::string::npos ? 0 : slash);
       continue;
     }
-    out += "/";
-    out += part;
+    out += '/';
+    out.append(part, length);
   }
   return out.empty() ? "/" : out;
 }

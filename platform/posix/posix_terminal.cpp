@@ -39,6 +39,7 @@ void on_interrupt(int) {
 // Plain text of the core for the terminal: UTF-8, "\r\n" as "\n".
 std::string terminal_text(const char* text) {
   std::string utf8 = posix_to_utf8(text);
+  if (utf8.find('\r') == std::string::npos) return utf8;
   std::string out;
   for (size_t i = 0; i < utf8.size(); ++i)
     if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')) out += utf8[i];
