@@ -22,19 +22,23 @@
 
 namespace {
 
-// Lookup tables of the loop, rebuilt at every block header. A
-// literal/length entry holds the symbol from bit 6 and its code length in
-// bits 0 to 5, or with bit 31 a tree node in bits 0 to 15. A position entry
+// Lookup tables of the loop, rebuilt at every block header. The
+// literal/length table is indexed by 10 bits, a quarter of lit_lookup, so
+// that building it for a small block costs little: an entry holds the
+// symbol from bit 6 and its code length in bits 0 to 5, or, for the slots
+// of codes longer than 10 bits, bit 31 alone, and the symbol is then looked
+// up in lit_lookup and the tree behind it. A position entry
 // holds what taking the code and its extra bits needs: in bits 0 to 5 the
 // shift that brings them down from the top of the word (63 when they take
 // no bits), their count in bits 8 to 15, a mask of as many bits as there
 // are extra bits in bits 16 to 31 and the distance value without them from
 // bit 32; or with bit 7 a tree node from bit 32.
-constexpr uint32_t lit_node_flag = 0x80000000u;
+constexpr uint32_t lit_table_bits = 10;
+constexpr uint32_t lit_long_flag = 0x80000000u;
 constexpr uint64_t position_node_flag = 0x80u;
 
 struct FastTables {
-  uint32_t lit[4096];
+  uint32_t lit[1u << lit_table_bits];
   uint64_t position[256];
 };
 
@@ -68,50 +72,54 @@ inline uint32_t position_value(uint64_t e, uint64_t word) {
   return uint32_t(e >> 32) + (uint32_t(word >> (e & 63)) & (uint32_t(e) >> 16));
 }
 
-// Entries of lit_lookup from first on.
-void convert_lit_entries(uint32_t* out, uint32_t first) {
-  const uint16_t* lookup = wa->lit_lookup;
-  const uint8_t* lengths = wa->lit_lengths;
-  for (uint32_t i = first; i < 4096; ++i) {
-    uint32_t v = lookup[i];
-    out[i] = v >= uint32_t(lit_symbols) ? lit_node_flag | v : lit_entry(v, lengths);
-  }
-}
-
-// The literal/length entries. Where lit_lengths hold a code, build_decode_table
-// has just built lit_lookup from them, and the slots of the codes of up to 12
-// bits are filled in their canonical order as it fills them, a range for each
-// code rather than a conversion for each slot; the slots of longer codes
-// hold its tree nodes. Without a code, lit_lookup is converted as it stands.
+// The literal/length entries. Where lit_lengths hold a code, the slots of
+// its codes of up to 10 bits are filled in their canonical order, a range
+// for each code, as build_decode_table fills lit_lookup from them; the
+// slots of longer codes follow them. Without a code (lit_lookup is then one
+// symbol throughout, or the earlier block's) every slot goes to lit_lookup.
 void build_lit_entries(uint32_t* out) {
+  constexpr uint32_t slots = 1u << lit_table_bits;
   const uint8_t* lengths = wa->lit_lengths;
   uint32_t count[17];
   count_code_lengths(lengths, lit_symbols, count);
-  if (count[0] == uint32_t(lit_symbols)) {
-    convert_lit_entries(out, 0);
-    return;
-  }
-  uint32_t next[13];
   uint32_t slot = 0;
-  for (int len = 1; len <= 12; ++len) {
-    next[len] = slot;
-    slot += count[len] << (12 - len);
-  }
-  for (int ch = 0; ch < lit_symbols; ++ch) {
-    uint32_t len = lengths[ch];
-    if (len - 1 >= 12) continue;  // no code, or one longer than the table
-    uint32_t entry = lit_entry(uint32_t(ch), lengths);
-    uint32_t* p = out + next[len];
-    uint32_t n = 1u << (12 - len);
-    if (n == 1) {
-      *p = entry;
-    } else {
-      uint64_t two = uint64_t(entry) << 32 | entry;
-      for (uint32_t k = 0; k < n; k += 2) store_u64(reinterpret_cast<uint8_t*>(p + k), two);
+  if (count[0] != uint32_t(lit_symbols)) {
+    uint32_t next[lit_table_bits + 1];
+    for (uint32_t len = 1; len <= lit_table_bits; ++len) {
+      next[len] = slot;
+      slot += count[len] << (lit_table_bits - len);
     }
-    next[len] += n;
+    for (int ch = 0; ch < lit_symbols; ++ch) {
+      uint32_t len = lengths[ch];
+      if (len - 1 >= lit_table_bits) continue;  // no code, or one longer than the table
+      uint32_t entry = lit_entry(uint32_t(ch), lengths);
+      uint32_t* p = out + next[len];
+      uint32_t n = 1u << (lit_table_bits - len);
+      if (n == 1) {
+        *p = entry;
+      } else {
+        uint64_t two = uint64_t(entry) << 32 | entry;
+        for (uint32_t k = 0; k < n; k += 2) store_u64(reinterpret_cast<uint8_t*>(p + k), two);
+      }
+      next[len] += n;
+    }
   }
-  convert_lit_entries(out, slot);
+  for (; slot < slots; ++slot) out[slot] = lit_long_flag;
+}
+
+// The entry of a code longer than the table, or of any code of a block
+// without one: by lit_lookup, and the tree for codes longer than 12 bits.
+__attribute__((noinline)) uint32_t long_lit_entry(uint64_t word) {
+  uint32_t v = wa->lit_lookup[word >> 52];
+  if (v >= uint32_t(lit_symbols)) v = walk_tree(v, word, 12, lit_symbols);
+  return lit_entry(v, wa->lit_lengths);
+}
+
+// The literal/length entry that word starts with.
+inline __attribute__((always_inline)) uint32_t lit_entry_of(const FastTables& t, uint64_t word) {
+  uint32_t e = t.lit[word >> (64 - lit_table_bits)];
+  if (__builtin_expect((e & lit_long_flag) != 0, 0)) e = long_lit_entry(word);
+  return e;
 }
 
 void build_fast_tables(FastTables& t) {
@@ -240,9 +248,7 @@ void copy_match(Output& o, uint32_t length, uint32_t d) {
 __attribute__((noinline)) void decode_step(Bits& b, Output& o, const FastTables& t,
                                            const uint8_t* in_buf) {
   if (b.count < 16) b = top_up_slow(b);
-  uint32_t e = t.lit[b.word >> 52];
-  if (__builtin_expect((e & lit_node_flag) != 0, 0))
-    e = lit_entry(walk_tree(e & 0xFFFF, b.word, 12, lit_symbols), wa->lit_lengths);
+  uint32_t e = lit_entry_of(t, b.word);
   drop(b, in_buf, e & 63);
   uint32_t c = e >> 6;
 
@@ -320,16 +326,14 @@ __attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables
       in += (63 - count) >> 3;
       count |= 56;
 
-      uint32_t e = t.lit[word >> 52];
-      if (__builtin_expect((e & lit_node_flag) != 0, 0))
-        e = lit_entry(walk_tree(e & 0xFFFF, word, 12, lit_symbols), wa->lit_lengths);
+      uint32_t e = lit_entry_of(t, word);
       word <<= e & 63;
       count -= e & 63;
       if (e < (256u << 6)) {
         ring[fill++] = uint8_t(e >> 6);
         // A literal that follows needs no top-up: 40 bits or more are left.
         if (run > 1) {
-          e = t.lit[word >> 52];
+          e = t.lit[word >> (64 - lit_table_bits)];
           if (e < (256u << 6)) {
             word <<= e & 63;
             count -= e & 63;
