@@ -394,7 +394,7 @@ void decode_member() {
   while (o.out_count < o.member_size) {
     if (__builtin_expect(block_left == 0, 0)) {
       store_bits(b);
-      read_block_header();
+      read_block_header(true);
       block_left = wa->block_remaining != 0 ? wa->block_remaining : 0x10000u;
       build_fast_tables(tables);
       b = load_bits();

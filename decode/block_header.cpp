@@ -69,7 +69,17 @@ void load_small_lengths(int16_t symbol_count, int16_t count_bits, int16_t zero_r
   build_decode_table(symbol_count, lengths, 8, wa->small_lookup);
 }
 
-void load_lit_lengths() {
+namespace {
+
+// A lit_lookup that the loop's header left short: its first slot, which a
+// code of up to lit_short_bits bits would hold, holds a value no build
+// writes, and the lengths it was built from are kept to complete it. A
+// block without a code keeps the table as it stands, so it is completed
+// then; every other build fills that slot.
+constexpr uint16_t short_table_mark = 0xFFFF;
+uint8_t short_table_lengths[lit_symbols];
+
+void read_lit_lengths(bool for_loop) {
   uint8_t* lengths = wa->lit_lengths;
   int n = read_bits(9);
   if (n == 0) {
@@ -85,6 +95,7 @@ void load_lit_lengths() {
   const uint16_t* const lookup = wa->small_lookup;
   const uint8_t* const code_lengths = wa->small_lengths;
   Bits b = load_bits();
+  uint32_t shortest = 255;  // the shortest length of a code; 255: none
   int i = 0;
   while (i < n) {
     uint32_t c = lookup[b.word >> 56];
@@ -104,17 +115,39 @@ void load_lit_lengths() {
     } else {
       if (i >= lit_symbols) fail_bad_table();
       lengths[i++] = uint8_t(c - 2);
+      if (c - 2 < shortest) shortest = c - 2;
     }
   }
   store_bits(b);
   for (; i < lit_symbols; ++i) lengths[i] = 0;
-  build_decode_table(lit_symbols, lengths, 12, wa->lit_lookup);
+  if (shortest == 255) complete_lit_lookup();
+  if (!for_loop || shortest > uint32_t(lit_short_bits)) {
+    build_decode_table(lit_symbols, lengths, 12, wa->lit_lookup);
+    return;
+  }
+  build_decode_table_above(lit_symbols, lengths, 12, wa->lit_lookup, lit_short_bits);
+  // Kept by words: the copy is made for every block.
+  for (int k = 0; k + 8 <= lit_symbols; k += 8)
+    store_u64(short_table_lengths + k, load_u64(lengths + k));
+  for (int k = lit_symbols & ~7; k < lit_symbols; ++k) short_table_lengths[k] = lengths[k];
+  wa->lit_lookup[0] = short_table_mark;
 }
 
-void read_block_header() {
+}  // namespace
+
+void complete_lit_lookup() {
+  if (wa->lit_lookup[0] == short_table_mark)
+    build_decode_table(lit_symbols, short_table_lengths, 12, wa->lit_lookup);
+}
+
+void load_lit_lengths() {
+  read_lit_lengths(false);
+}
+
+void read_block_header(bool for_loop) {
   wa->block_remaining = read_bits(16);
   load_small_lengths(19, 5, 3);
-  load_lit_lengths();
+  read_lit_lengths(for_loop);
   load_small_lengths(int16_t(wa->position_count), int16_t(wa->position_count_bits), -1);
 }
 

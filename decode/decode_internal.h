@@ -24,9 +24,21 @@ uint32_t walk_tree(uint32_t v, uint64_t word, int table_bits, uint32_t symbol_co
 // bits; a length above 16 is refused as "Bad table".
 void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count);
 
+// build_decode_table, but the slots of the codes of left_out bits or fewer
+// are not filled.
+void build_decode_table_above(int symbol_count, const uint8_t* lengths, int table_bits,
+                              uint16_t* table, int left_out);
+
 // Reads a block header: the code count into block_remaining and the three
-// codes of the block.
-void read_block_header();
+// codes of the block. For the block decoder's loop, which looks up codes of
+// up to lit_short_bits bits in a table of its own, lit_lookup is filled
+// only from the first slot of a longer code on; see complete_lit_lookup.
+void read_block_header(bool for_loop = false);
+constexpr int lit_short_bits = 10;
+
+// lit_lookup as build_decode_table would have left it, where the loop's
+// header left its first slots out.
+void complete_lit_lookup();
 
 // Parameters of a compressed method, by its digit '4' to '7'.
 struct MethodParameters {

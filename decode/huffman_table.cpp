@@ -62,6 +62,11 @@ void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* coun
 
 void build_decode_table(int16_t symbol_count, const uint8_t* lengths, int16_t table_bits,
                         uint16_t* table) {
+  build_decode_table_above(symbol_count, lengths, table_bits, table, 0);
+}
+
+void build_decode_table_above(int symbol_count, const uint8_t* lengths, int table_bits,
+                              uint16_t* table, int left_out) {
   uint32_t count[17];
   count_code_lengths(lengths, symbol_count, count);
 
@@ -95,7 +100,7 @@ void build_decode_table(int16_t symbol_count, const uint8_t* lengths, int16_t ta
     uint32_t k = start[len];
     uint32_t next = k + weight[len];
     if (len <= table_bits) {
-      fill_slots(table + k, uint16_t(ch), next - k);
+      if (len > left_out) fill_slots(table + k, uint16_t(ch), next - k);
     } else {
       uint16_t* p = &table[k >> shift];
       for (int step = len - table_bits; step > 0; --step) {

@@ -216,6 +216,7 @@ int posix_set_code_page(uint32_t code_page) {
   if (!known_lead_bytes(code_page, lead)) probe_lead_bytes(to_utf8, lead);
   if (state.to_utf8 != (iconv_t)-1) iconv_close(state.to_utf8);
   if (state.from_utf8 != (iconv_t)-1) iconv_close(state.from_utf8);
+  posix_paths_changed();
   state.code_page = code_page;
   state.to_utf8 = to_utf8;
   state.from_utf8 = from_utf8;

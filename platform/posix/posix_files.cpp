@@ -161,13 +161,45 @@ int sys_set_file_time(FileHandle file, const FileTime* created, const FileTime* 
   return futimens(int(file), times) == 0 ? 1 : 0;
 }
 
+namespace {
+
+// The folders of the last members' paths as posix_map_path maps them, while
+// the root, the extraction directory and the code page stay: the pass asks
+// for every folder on every member's way. Relative paths, which depend on
+// the current directory, are left out.
+struct MappedFolder {
+  std::string path;
+  std::string mapped;
+};
+
+std::string mapped_folder(const char* path) {
+  static MappedFolder memo[16];
+  static uint32_t next = 0;
+  static uint32_t generation = 0;
+  if (generation != posix_path_generation()) {
+    for (MappedFolder& m : memo) m.path.clear();
+    generation = posix_path_generation();
+  }
+  bool absolute = path[0] == '/' || path[0] == '\\' || (path[0] != 0 && path[1] == ':');
+  if (!absolute) return posix_map_path(path);
+  for (const MappedFolder& m : memo)
+    if (!m.path.empty() && m.path == path) return m.mapped;
+  MappedFolder& m = memo[next++ % 16];
+  m.path = path;
+  m.mapped = posix_map_path(path);
+  return m.mapped;
+}
+
+}  // namespace
+
 int sys_create_directory(const char* path) {
   // mkdir fails on a name that exists, whatever it is and wherever it lies;
   // the folders of every member's path mostly do, and need no resolving.
   // The pass asks for each folder on a member's way in turn, from the top:
   // a folder on the way to the last one found or made exists too.
   static std::string last_folder;
-  std::string mapped = posix_map_path(path);
+  if (path == nullptr || path[0] == 0) return 0;
+  std::string mapped = mapped_folder(path);
   if (mapped.empty()) return 0;
   struct stat st;
   if (posix_path_within(last_folder, mapped)) {

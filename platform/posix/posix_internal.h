@@ -46,6 +46,10 @@ std::string posix_map_path(const char* path);
 // tells whether the path itself was there.
 bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors,
                          bool* existed = nullptr);
+// Changes whenever what posix_map_path gives for a path may change: the
+// root, the extraction directory or the code page was set.
+uint32_t posix_path_generation();
+void posix_paths_changed();
 // An absolute Linux path as the core sees it: below the root "C:\..." with
 // backslashes, elsewhere the path itself; in archive text.
 std::string posix_core_path(const std::string& absolute);

@@ -153,7 +153,20 @@ bool resolve_once(const std::string& path, Resolved* state, std::string* real) {
 
 }  // namespace
 
+namespace {
+uint32_t path_generation = 0;
+}  // namespace
+
+uint32_t posix_path_generation() {
+  return path_generation;
+}
+
+void posix_paths_changed() {
+  ++path_generation;
+}
+
 void posix_set_root(const char* root) {
+  posix_paths_changed();
   PathState& state = paths();
   state.root = absolute_of(root != nullptr ? root : "");
   state.root_set = true;
@@ -161,6 +174,7 @@ void posix_set_root(const char* root) {
 }
 
 void posix_set_extract_dir(const char* dest_dir, int rooted_is_linux) {
+  posix_paths_changed();
   PathState& state = paths();
   std::string path = posix_to_utf8(dest_dir != nullptr ? dest_dir : "");
   for (char& c : path)
