@@ -198,6 +198,11 @@ int sys_create_directory(const char* path) {
   // The pass asks for each folder on a member's way in turn, from the top:
   // a folder on the way to the last one found or made exists too.
   static std::string last_folder;
+  static uint32_t generation = 0;
+  if (generation != posix_path_generation()) {
+    last_folder.clear();
+    generation = posix_path_generation();
+  }
   if (path == nullptr || path[0] == 0) return 0;
   std::string mapped = mapped_folder(path);
   if (mapped.empty()) return 0;
