@@ -27,12 +27,13 @@ namespace {
 // that building it for a small block costs little: an entry holds the
 // symbol from bit 6 and its code length in bits 0 to 5, or, for the slots
 // of codes longer than 10 bits, bit 31 alone, and the symbol is then looked
-// up in lit_lookup and the tree behind it. A position entry
-// holds what taking the code and its extra bits needs: in bits 0 to 5 the
-// shift that brings them down from the top of the word (63 when they take
-// no bits), their count in bits 8 to 15, a mask of as many bits as there
-// are extra bits in bits 16 to 31 and the distance value without them from
-// bit 32; or with bit 7 a tree node from bit 32.
+// up in lit_lookup and the tree behind it (which is all of lit_lookup the
+// loop's block headers fill). A position entry holds what taking the code
+// and its extra bits needs: in bits 0 to 5 the shift that brings them down
+// from the top of the word (63 when they take no bits), their count in bits
+// 8 to 15, a mask of as many bits as there are extra bits in bits 16 to 31
+// and the distance value without them from bit 32; or with bit 7 a tree
+// node from bit 32.
 constexpr uint32_t lit_table_bits = 10;
 constexpr uint32_t lit_long_flag = 0x80000000u;
 constexpr uint64_t position_node_flag = 0x80u;
@@ -125,8 +126,7 @@ inline __attribute__((always_inline)) uint32_t lit_entry_of(const FastTables& t,
 void build_fast_tables(FastTables& t) {
   build_lit_entries(t.lit);
   const uint16_t* lookup = wa->small_lookup;
-  const uint8_t* lengths;
-  lengths = wa->small_lengths;
+  const uint8_t* lengths = wa->small_lengths;
   const uint32_t position_count = wa->position_count;
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t v = lookup[i];
