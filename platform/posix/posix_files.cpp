@@ -64,6 +64,8 @@ int posix_open_descriptor(const char* path, int flags, int mode) {
 }
 
 FileHandle sys_create_file(const char* path) {
+  int fd = posix_create_in_last_folder(path);
+  if (fd >= 0) return FileHandle(fd);
   std::string real;
   bool existed = true;
   if (!posix_writable_path(path, &real, false, &existed)) return invalid_file;
@@ -73,7 +75,7 @@ FileHandle sys_create_file(const char* path) {
     errno = EACCES;
     return invalid_file;
   }
-  int fd = posix_open_descriptor(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+  fd = posix_open_descriptor(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
   return fd < 0 ? invalid_file : FileHandle(fd);
 }
 

@@ -50,6 +50,12 @@ bool posix_writable_path(const char* path, std::string* out, bool allow_ancestor
 // root, the extraction directory or the code page was set.
 uint32_t posix_path_generation();
 void posix_paths_changed();
+// A new file created by the name it has in the folder of the last file
+// that a writing call resolved, when the path lies in that folder, the
+// folder is still where it was resolved and inside the root or the
+// extraction directory, and nothing of that name exists: its descriptor,
+// else -1 (the caller goes the general way).
+int posix_create_in_last_folder(const char* path);
 // An absolute Linux path as the core sees it: below the root "C:\..." with
 // backslashes, elsewhere the path itself; in archive text.
 std::string posix_core_path(const std::string& absolute);

@@ -249,33 +249,66 @@ std::string posix_map_path(const char* path) {
   return posix_normalise(root + p);
 }
 
+namespace {
+
+// Whether a resolved path lies below the root or the extraction directory
+// (or, with allow_ancestors, on the way to a Linux extraction directory).
+bool resolved_inside(const std::string& resolved, bool allow_ancestors) {
+  PathState& state = paths();
+  if (!resolve_once(posix_root(), &state.root_state, &state.real_root)) return false;
+  if (posix_path_within(resolved, state.real_root)) return true;
+  if (state.extract_dir.empty() ||
+      !resolve_once(state.extract_dir, &state.extract_state, &state.real_extract))
+    return false;
+  const std::string& extract = state.real_extract;
+  return posix_path_within(resolved, extract) ||
+         (allow_ancestors && state.extract_is_linux && posix_path_within(extract, resolved));
+}
+
+}  // namespace
+
 bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors, bool* existed) {
   std::string mapped = posix_map_path(path);
   if (mapped.empty()) {
     errno = ENOENT;
     return false;
   }
-  PathState& state = paths();
-  const std::string& root = posix_root();
   std::string resolved;
   if (!resolve_existing(mapped, &resolved, existed) ||
-      !resolve_once(root, &state.root_state, &state.real_root)) {
-    errno = EACCES;
-    return false;
-  }
-  bool inside = posix_path_within(resolved, state.real_root);
-  if (!inside && !state.extract_dir.empty() &&
-      resolve_once(state.extract_dir, &state.extract_state, &state.real_extract)) {
-    const std::string& extract = state.real_extract;
-    inside = posix_path_within(resolved, extract) ||
-             (allow_ancestors && state.extract_is_linux && posix_path_within(extract, resolved));
-  }
-  if (!inside) {
+      !resolved_inside(resolved, allow_ancestors)) {
     errno = EACCES;
     return false;
   }
   *out = resolved;
   return true;
+}
+
+int posix_create_in_last_folder(const char* path) {
+  // The folder as the last resolution left it, and still where it was.
+  ResolvedFolder& folder = resolved_folder();
+  if (folder.fd < 0) return -1;
+  std::string mapped = posix_map_path(path);
+  size_t slash = mapped.rfind('/');
+  if (slash == std::string::npos || slash + 1 >= mapped.size() ||
+      mapped.compare(0, slash, folder.path) != 0 || slash != folder.path.size())
+    return -1;
+  char resolved[PATH_MAX];
+  if (!descriptor_path(folder.fd, resolved) || folder.real != resolved) return -1;
+  const char* name = mapped.c_str() + slash + 1;
+  std::string target =
+      folder.real == "/" ? mapped.substr(slash) : folder.real + (mapped.c_str() + slash);
+  if (!resolved_inside(target, false)) return -1;
+  // Only a name that does not exist yet; anything there is left to the
+  // resolution of the whole path.
+  int fd;
+  do fd = openat(folder.fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd >= 0 && fd <= 2) {
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    fd = moved;
+  }
+  return fd;
 }
 
 std::string posix_core_path(const std::string& absolute) {

@@ -195,6 +195,34 @@ TEST_F(PosixSeam, SymbolicLinksDoNotLeadOutOfTheRoot) {
   EXPECT_TRUE(exists(root_ + "/real/f.txt"));
 }
 
+TEST_F(PosixSeam, AFolderMovedOutBetweenTwoFilesIsNotWrittenThrough) {
+  // The second file in a folder is created by its name in the folder the
+  // first one resolved; moved out of the root, with a link to it in its
+  // place, the folder is not written through what was kept of it.
+  ASSERT_EQ(mkdir((root_ + "/dir").c_str(), 0755), 0);
+  FileHandle file = sys_create_file("C:\\dir\\a.txt");
+  ASSERT_NE(file, invalid_file);
+  sys_close_file(file);
+  file = sys_create_file("C:\\dir\\b.txt");
+  ASSERT_NE(file, invalid_file);
+  sys_close_file(file);
+  EXPECT_TRUE(exists(root_ + "/dir/b.txt"));
+  ASSERT_EQ(rename((root_ + "/dir").c_str(), (outside_ + "/dir").c_str()), 0);
+  ASSERT_EQ(symlink((outside_ + "/dir").c_str(), (root_ + "/dir").c_str()), 0);
+  EXPECT_EQ(sys_create_file("C:\\dir\\c.txt"), invalid_file);
+  EXPECT_FALSE(exists(outside_ + "/dir/c.txt"));
+  // A file of that name that exists is replaced the general way.
+  ASSERT_EQ(unlink((root_ + "/dir").c_str()), 0);
+  ASSERT_EQ(rename((outside_ + "/dir").c_str(), (root_ + "/dir").c_str()), 0);
+  write_file(root_ + "/dir/a.txt", "old contents");
+  file = sys_create_file("C:\\dir\\a.txt");
+  ASSERT_NE(file, invalid_file);
+  sys_close_file(file);
+  struct stat st;
+  ASSERT_EQ(stat((root_ + "/dir/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+}
+
 TEST_F(PosixSeam, TheWayToTheExtractionDirectoryCanBeCreated) {
   std::string extract = outside_ + "/new/deep/out";
   posix_set_extract_dir(extract.c_str(), 1);
