@@ -8,15 +8,23 @@ from a fixed seed and 3,000 small files. It is packed with jlha (c2o5, c2o7:
 level-2 headers) and with kobrix-pack (-lh5-, -lh7-), each behind the stub.
 Every tool extracts the same file into a fresh folder; hyperfine takes the
 wall times (medians of several runs), /usr/bin/time the peak memory, and
-every output is compared with the payload by diff -r. The folder lies on
-tmpfs (/dev/shm) unless --out says otherwise: on a disk, what the file system
-does to create 5,000 files can outweigh the tools (on ext4 without a journal,
-a file created within minutes of many deletions takes 0.3 ms, as each new
-inode passes over the recently freed ones), and every tool pays it alike. A last part times the
+every output is compared with the payload by diff -r. A last part times the
 scan over archives of 5,000 to 20,000 small members, which a message member
 answered No stops before anything is written, and counts its system calls.
 
-  bench/extract_bench.py [--build DIR] [--work DIR] [--runs N] [--fresh]
+The folder lies on tmpfs (/dev/shm) unless --out says otherwise: on a disk,
+what the file system does to create 5,000 files can outweigh the tools (on
+ext4 without a journal, a file created within minutes of many deletions
+takes 0.3 ms, as each new inode passes over the recently freed ones), and
+every tool pays it alike.
+
+  bench/extract_bench.py [--build DIR] [--work DIR] [--out DIR] [--runs N]
+                         [--fresh] [--no-scan]
+
+Needs kobrix, kobrix-pack and kobrix-stub.exe in the build folder, and the
+Debian packages hyperfine, jlha-utils, 7zip, lhasa, wine64 (strace for the
+counts of system calls). Exit code 0 when every archive took kobrix at most
+half the time of 7zz and at most lhasa's peak memory, else 1.
 """
 import argparse
 import gzip
