@@ -179,14 +179,14 @@ def pack_archives(tools, payload, work, fresh):
             if os.path.exists(lzh):
                 os.remove(lzh)
             run(["jlha", "c2o%sq" % level, lzh] + entries, cwd=payload, stdout=subprocess.DEVNULL)
-            run([tools["kobrix-pack"], "-o", exe, "--auto-start", "--archive", lzh],
+            run([tools["kobrix-pack"], "-o", exe, "--auto-start", "--archive", lzh] + tools["stub"],
                 stdout=subprocess.DEVNULL)
         archives.append(("jlha c2o%s" % level, exe))
     for level in ("5", "7"):
         exe = os.path.join(work, "kobrix-pack-lh%s.exe" % level)
         if fresh or stale(exe, payload):
-            run([tools["kobrix-pack"], "-o", exe, "--auto-start", "--method", "lh" + level,
-                 "-C", payload] + entries, stdout=subprocess.DEVNULL)
+            run([tools["kobrix-pack"], "-o", exe, "--auto-start", "--method", "lh" + level] +
+                tools["stub"] + ["-C", payload] + entries, stdout=subprocess.DEVNULL)
         archives.append(("kobrix-pack -lh%s-" % level, exe))
     return archives
 
@@ -266,8 +266,8 @@ def scan_archive(tools, work, count, fresh):
     message = os.path.join(work, "scan-message.txt")
     with open(message, "w") as f:
         f.write("Install the benchmark files?")
-    run([tools["kobrix-pack"], "-o", exe, "--method", "lh5", "--message", message, "-C", folder,
-         "m"], stdout=subprocess.DEVNULL)
+    run([tools["kobrix-pack"], "-o", exe, "--method", "lh5", "--message", message] + tools["stub"] +
+        ["-C", folder, "m"], stdout=subprocess.DEVNULL)
     shutil.rmtree(folder)
     return exe
 
@@ -339,6 +339,15 @@ def main():
 
     tools = find_tools(os.path.abspath(args.build))
     work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    # Without the Windows stub (no mingw-w64), a bare header area that the
+    # three tools read as well.
+    tools["stub"] = []
+    if not os.path.exists(os.path.join(os.path.dirname(tools["kobrix-pack"]), "kobrix-stub.exe")):
+        bare = os.path.join(work, "bare-stub.bin")
+        run([os.path.join(HERE, "..", "scripts", "bare-stub.sh"), bare], stdout=subprocess.DEVNULL)
+        tools["stub"] = ["--stub", bare]
+        print("kobrix-stub.exe is missing: the archives stand behind a bare header area")
     payload = os.path.join(work, "payload")
     root = os.path.join(work, "root")
     out = os.path.abspath(args.out) if args.out else os.path.join(work, "out")
