@@ -123,40 +123,16 @@ inline __attribute__((always_inline)) uint32_t lit_entry_of(const FastTables& t,
   return e;
 }
 
-// The position entries: as for the literal/length entries, the slots of
-// each code of up to 8 bits filled as a range in canonical order; the rest,
-// or all of them without a code, converted from small_lookup.
-void build_position_entries(uint64_t* out) {
+void build_fast_tables(FastTables& t) {
+  build_lit_entries(t.lit);
   const uint16_t* lookup = wa->small_lookup;
   const uint8_t* lengths = wa->small_lengths;
   const uint32_t position_count = wa->position_count;
-  uint32_t count[17];
-  count_code_lengths(lengths, int(position_count), count);
-  uint32_t slot = 0;
-  if (count[0] != position_count) {
-    uint32_t next[9];
-    for (uint32_t len = 1; len <= 8; ++len) {
-      next[len] = slot;
-      slot += count[len] << (8 - len);
-    }
-    for (uint32_t symbol = 0; symbol < position_count; ++symbol) {
-      uint32_t len = lengths[symbol];
-      if (len - 1 >= 8) continue;  // no code, or one longer than the table
-      uint64_t entry = position_entry(symbol, lengths);
-      for (uint32_t k = next[len], end = k + (1u << (8 - len)); k < end; ++k) out[k] = entry;
-      next[len] += 1u << (8 - len);
-    }
-  }
-  for (; slot < 256; ++slot) {
-    uint32_t v = lookup[slot];
-    out[slot] =
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t v = lookup[i];
+    t.position[i] =
         v >= position_count ? position_node_flag | uint64_t(v) << 32 : position_entry(v, lengths);
   }
-}
-
-void build_fast_tables(FastTables& t) {
-  build_lit_entries(t.lit);
-  build_position_entries(t.position);
 }
 
 struct Output {
