@@ -11,7 +11,7 @@
 #include "pack/pack_options.h"
 #include "pack/progress_display.h"
 #include "pack/segment_matcher.h"
-#include "pack/special_members.h"
+#include "pack/message_and_script.h"
 
 namespace pack {
 

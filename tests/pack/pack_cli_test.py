@@ -157,7 +157,7 @@ def overwrite_switches(env):
         os.chmod(readonly, 0o644)
 
 
-def special_members(env):
+def message_and_script_members(env):
     message = env.path("message.txt")
     with open(message, "wb") as f:
         f.write(b"Install the test files?")
@@ -309,7 +309,7 @@ def main():
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as work:
         env = Env(os.path.abspath(args.pack), os.path.abspath(args.runner), work)
-        for group in (settings_fields, overwrite_switches, special_members, integrity, refusals,
+        for group in (settings_fields, overwrite_switches, message_and_script_members, integrity, refusals,
                       existing_archives):
             try:
                 group(env)

@@ -1,4 +1,4 @@
-#include "pack/special_members.h"
+#include "pack/message_and_script.h"
 
 #include <cstring>
 
