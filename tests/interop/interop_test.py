@@ -13,27 +13,15 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
+from payload import text_block, write_file  # noqa: E402
 
-
-def text_block(rng, size):
-    words = [b"archive", b"member", b"header", b"window", b"table", b"kobrix", b"data",
-             b"\xe3\x81\x82", b"0123", b"setup", b"\n", b"  ", b"return", b"{", b"}"]
-    out = bytearray()
-    while len(out) < size:
-        out += rng.choice(words) + b" "
-    return bytes(out[:size])
 
 
 def make_payload(top, rng):
     """Files of every shape the decoder meets."""
     def put(rel, data):
-        path = os.path.join(top, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
         # Even seconds: the DOS-packed times of other tools keep no odd second.
-        stamp = 1262322000 + 2 * rng.randrange(100000000)
-        os.utime(path, (stamp, stamp))
+        write_file(top, rel, data, 1262322000 + 2 * rng.randrange(100000000))
 
     put("empty.txt", b"")
     put("exact64k.bin", rng.randbytes(65536))

@@ -15,25 +15,13 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
+from payload import text_block, write_file  # noqa: E402
 
-
-def text_block(rng, size):
-    words = [b"archive", b"member", b"header", b"window", b"table", b"kobrix", b"data",
-             b"\xe3\x81\x82", b"0123", b"setup", b"\r\n", b"  ", b"return", b"{", b"}"]
-    out = bytearray()
-    while len(out) < size:
-        out += rng.choice(words) + b" "
-    return bytes(out[:size])
 
 
 def make_payload(top, rng):
     def put(rel, data):
-        path = os.path.join(top, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        stamp = 1262322000 + rng.randrange(200000000)  # odd seconds too
-        os.utime(path, (stamp, stamp))
+        write_file(top, rel, data, 1262322000 + rng.randrange(200000000))  # odd seconds too
 
     put("empty.txt", b"")
     put("exact64k.bin", rng.randbytes(65536))
