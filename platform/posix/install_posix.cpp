@@ -10,7 +10,6 @@
 // opens with xdg-open.
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -519,6 +518,32 @@ void posix_install_set_clock_step(uint32_t step) {
   state().clock_offset = 0;
 }
 
+// The home folder /etc/passwd gives the user, or "/". Read directly: the runner is
+// linked statically, where getpwuid would need the shared libraries of the glibc it
+// was built with at run time.
+static std::string home_of_user(uid_t uid) {
+  FILE* file = fopen("/etc/passwd", "r");
+  if (file == nullptr) return "/";
+  std::string home = "/";
+  char line[1024];
+  while (fgets(line, sizeof line, file) != nullptr) {
+    // name:password:uid:gid:comment:home:shell
+    std::vector<std::string> fields(1);
+    for (const char* c = line; *c != 0 && *c != '\n'; ++c) {
+      if (*c == ':')
+        fields.emplace_back();
+      else
+        fields.back() += *c;
+    }
+    if (fields.size() >= 6 && fields[2] == std::to_string(uid) && fields[5][0] == '/') {
+      home = fields[5];
+      break;
+    }
+  }
+  fclose(file);
+  return home;
+}
+
 std::string posix_data_home() {
   const char* data = getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return posix_normalise(data);
@@ -527,8 +552,7 @@ std::string posix_data_home() {
   if (home != nullptr && home[0] == '/') {
     base = home;
   } else {
-    struct passwd* user = getpwuid(getuid());
-    base = user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "/";
+    base = home_of_user(getuid());
   }
   return posix_normalise(base + "/.local/share");
 }
