@@ -49,6 +49,24 @@ def breakdown(data):
     return headers, per_folder
 
 
+def deflate64_sizes(payload, entries, work):
+    """Packed bytes per top-level folder with 7-Zip's strongest Deflate64 (64 KiB window,
+    optimal parsing over 15 passes): LZ77 and Huffman blocks like -lh7-, as a yardstick
+    for how close the encoder comes to what this kind of format allows."""
+    sizes = {}
+    for entry in entries:
+        archive = os.path.join(work, "reference.zip")
+        if os.path.exists(archive):
+            os.remove(archive)
+        subprocess.run(["7zz", "a", "-tzip", "-mm=Deflate64", "-mx=9", "-mpass=15", "-mfb=257",
+                        archive, entry], cwd=payload, check=True, stdout=subprocess.DEVNULL)
+        listing = subprocess.run(["7zz", "l", "-slt", archive], check=True,
+                                 capture_output=True, text=True).stdout
+        sizes[entry] = sum(int(line.split("=")[1]) for line in listing.splitlines()
+                           if line.startswith("Packed Size ="))
+    return sizes
+
+
 def timed_pair(commands, cwd, outputs, runs):
     """Runs the commands in turn, round after round, so that a machine shared with
     others slows both alike; returns the median and the spread of each one's times."""
@@ -73,6 +91,8 @@ def main():
     parser.add_argument("--pack", default=os.path.join(HERE, "..", "build", "kobrix-pack"))
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--keep", help="build the payload in this folder and keep it")
+    parser.add_argument("--no-reference", action="store_true",
+                        help="leave out the Deflate64 yardstick (needs 7zz)")
     args = parser.parse_args()
     pack = os.path.abspath(args.pack)
     for tool in ("jlha",):
@@ -118,10 +138,17 @@ def main():
         with open(kobrix_out, "rb") as f:
             f.seek(offset)
             kobrix_headers, kobrix_parts = breakdown(f.read())
-        print(f"{'':24} {'jlha c2o7':>14} {'kobrix-pack':>14} {'ratio':>8}")
+        reference = {}
+        if not args.no_reference and shutil.which("7zz"):
+            reference = deflate64_sizes(payload, sorted(os.listdir(payload)), work)
+        print(f"{'':24} {'jlha c2o7':>14} {'kobrix-pack':>14} {'ratio':>8}"
+              + (f" {'Deflate64':>12} {'ratio':>8}" if reference else ""))
         for part in sorted(jlha_parts):
             a, b = jlha_parts[part], kobrix_parts.get(part, 0)
-            print(f"{'  data of ' + part:24} {a:14d} {b:14d} {b / a:8.4f}")
+            line = f"{'  data of ' + part:24} {a:14d} {b:14d} {b / a:8.4f}"
+            if part in reference:
+                line += f" {reference[part]:12d} {b / reference[part]:8.4f}"
+            print(line)
         print(f"{'  headers':24} {jlha_headers:14d} {kobrix_headers:14d} "
               f"{kobrix_headers / jlha_headers:8.4f}")
         print(f"{'archive bytes':24} {jlha_size:14d} {archive:14d} {archive / jlha_size:8.4f}")
