@@ -4,17 +4,18 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
+#include <thread>
 
 #include "platform/posix/posix_config.h"
+
+namespace {
 
 Bytes read_file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -25,6 +26,46 @@ void write_file_bytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
+
+// The members of a level-2 archive of plain file names.
+std::vector<StoredMember> read_level2_members(const Bytes& archive) {
+  std::vector<StoredMember> members;
+  for (size_t pos = 0; pos + 26 <= archive.size();) {
+    size_t header_size = get_u16(&archive[pos]);
+    if (header_size < 26 || pos + header_size > archive.size()) break;
+    StoredMember m;
+    m.header.assign(archive.begin() + long(pos), archive.begin() + long(pos + header_size));
+    for (size_t p = 24; p + 3 <= header_size;) {
+      uint16_t size = get_u16(&m.header[p]);
+      if (size < 3 || p + size + 2 > header_size) break;
+      if (m.header[p + 2] == 1)
+        m.name.assign(m.header.begin() + long(p + 3), m.header.begin() + long(p + size));
+      p += size;
+    }
+    pos += header_size;
+    uint32_t packed = get_u32(&m.header[7]);
+    if (pos + packed > archive.size()) break;
+    m.data.assign(archive.begin() + long(pos), archive.begin() + long(pos + packed));
+    pos += packed;
+    members.push_back(m);
+  }
+  return members;
+}
+
+Bytes member_header(char method, uint32_t packed, uint32_t size) {
+  Bytes h(26, 0);
+  h[0] = 26;
+  const char id[5] = {'-', 'l', 'h', method, '-'};
+  for (int i = 0; i < 5; ++i) h[2 + i] = uint8_t(id[i]);
+  for (int i = 0; i < 4; ++i) {
+    h[7 + i] = uint8_t(packed >> (8 * i));
+    h[11 + i] = uint8_t(size >> (8 * i));
+  }
+  h[20] = 2;
+  return h;
+}
+
+}  // namespace
 
 Bytes sample_text(size_t n, uint32_t seed) {
   static const char* const words[] = {"archive", "member", "header", "the", "of",   "decode",
@@ -49,37 +90,6 @@ Bytes sample_random(size_t n, uint32_t seed) {
   return out;
 }
 
-std::vector<StoredMember> read_level2_members(const Bytes& archive) {
-  std::vector<StoredMember> members;
-  size_t pos = 0;
-  while (pos + 26 <= archive.size()) {
-    uint16_t header_size = get_u16(&archive[pos]);
-    if (header_size < 26 || pos + header_size > archive.size()) break;
-    StoredMember m;
-    m.header.assign(archive.begin() + long(pos), archive.begin() + long(pos + header_size));
-    uint32_t packed = get_u32(&m.header[7]);
-    std::string dir, file;
-    for (size_t p = 24; p + 2 <= m.header.size();) {
-      uint16_t size = get_u16(&m.header[p]);
-      if (size < 3 || p + size + 2 > m.header.size()) break;
-      std::string text(m.header.begin() + long(p + 3), m.header.begin() + long(p + size));
-      if (m.header[p + 2] == 1) file = text;
-      if (m.header[p + 2] == 2) dir = text;
-      p += size;
-    }
-    for (char& c : dir)
-      if (uint8_t(c) == 0xFF || c == '\\') c = '/';
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    m.name = dir + file;
-    pos += header_size;
-    if (pos + packed > archive.size()) break;
-    m.data.assign(archive.begin() + long(pos), archive.begin() + long(pos + packed));
-    pos += packed;
-    members.push_back(m);
-  }
-  return members;
-}
-
 std::vector<StoredMember> pack_with_jlha(char method,
                                          const std::vector<std::pair<std::string, Bytes>>& files) {
   if (std::system("command -v jlha >/dev/null 2>&1") != 0) return {};
@@ -91,75 +101,19 @@ std::vector<StoredMember> pack_with_jlha(char method,
     write_file_bytes(dir + "/" + f.first, f.second);
     command += " " + f.first;
   }
-  command += " >/dev/null 2>&1";
   std::vector<StoredMember> members;
-  if (std::system(command.c_str()) == 0)
+  if (std::system((command + " >/dev/null 2>&1").c_str()) == 0)
     members = read_level2_members(read_file_bytes(dir + "/a.lzh"));
   std::filesystem::remove_all(dir);
   return members;
 }
 
-std::string sha256_of(const Bytes& bytes) {
-  char pattern[] = "/tmp/kobrix-sha-XXXXXX";
-  int fd = mkstemp(pattern);
-  if (fd < 0) return std::string();
-  close(fd);
-  write_file_bytes(pattern, bytes);
-  std::string command = std::string("sha256sum ") + pattern;
-  std::string digest;
-  if (FILE* out = popen(command.c_str(), "r")) {
-    char line[128] = {};
-    if (std::fgets(line, sizeof line, out) != nullptr) digest.assign(line, std::strcspn(line, " "));
-    pclose(out);
-  }
-  std::remove(pattern);
-  return digest;
-}
-
-std::map<std::string, std::string> corpus_digests(const std::string& archive) {
-  std::map<std::string, std::string> digests;
-  std::ifstream manifest(corpus_folder() + "/manifest.jsonl");
-  std::regex member("\"name\": \"([^\"]*)\"[^}]*\"sha256\": \"([0-9a-f]{64})\"");
-  for (std::string line; std::getline(manifest, line);) {
-    if (line.find("\"archive\": \"" + archive + "\"") == std::string::npos) continue;
-    for (std::sregex_iterator it(line.begin(), line.end(), member), end; it != end; ++it)
-      digests[(*it)[1]] = (*it)[2];
-  }
-  return digests;
-}
-
-std::string corpus_folder() {
-  std::filesystem::path here(__FILE__);
-  std::filesystem::path corpus = here.parent_path() / "../../../shared/corpus/lzh";
-  return std::filesystem::exists(corpus / "manifest.jsonl") ? corpus.lexically_normal().string()
-                                                            : std::string();
-}
-
-Bytes member_header(char method, uint32_t packed, uint32_t size) {
-  Bytes h(26, 0);
-  h[0] = 26;
-  const char id[5] = {'-', 'l', 'h', method, '-'};
-  for (int i = 0; i < 5; ++i) h[2 + i] = uint8_t(id[i]);
-  for (int i = 0; i < 4; ++i) {
-    h[7 + i] = uint8_t(packed >> (8 * i));
-    h[11 + i] = uint8_t(size >> (8 * i));
-  }
-  h[19] = 0x20;
-  h[20] = 2;
-  h[23] = 'M';
-  return h;
-}
-
 void BitWriter::put(uint32_t value, int bits) {
   for (int i = bits - 1; i >= 0; --i) {
-    if (used_ == 0) bytes_.push_back(0);
-    if ((value >> i) & 1) bytes_.back() |= uint8_t(0x80 >> used_);
-    used_ = (used_ + 1) & 7;
+    if (used == 0) bytes.push_back(0);
+    if ((value >> i) & 1) bytes.back() |= uint8_t(0x80 >> used);
+    used = (used + 1) & 7;
   }
-}
-
-Bytes BitWriter::bytes() const {
-  return bytes_;
 }
 
 void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint16_t position,
@@ -242,8 +196,7 @@ void DecodeTest::SetUp() {
 
 void DecodeTest::TearDown() {
   if (wa != nullptr) {
-    if (wa->archive_file != invalid_file && wa->archive_file != 0)
-      sys_close_own_file(wa->archive_file);
+    close_archive();
     if (wa->output_file != invalid_file && wa->output_file != 0) sys_close_file(wa->output_file);
     sys_free(wa);
     wa = nullptr;
@@ -252,12 +205,19 @@ void DecodeTest::TearDown() {
 }
 
 void DecodeTest::open_archive(const Bytes& data, const Bytes& trailer) {
+  close_archive();
   Bytes file = data;
   file.insert(file.end(), trailer.begin(), trailer.end());
   write_file_bytes(archive_path, file);
   wa->archive_file = sys_open_own_file(archive_path.c_str());
   ASSERT_NE(wa->archive_file, invalid_file);
   wa->in_pos = 0xFFFFFFFFu;
+}
+
+void DecodeTest::close_archive() {
+  if (wa->archive_file != invalid_file && wa->archive_file != 0)
+    sys_close_own_file(wa->archive_file);
+  wa->archive_file = invalid_file;
 }
 
 void DecodeTest::use_member(char method, const Bytes& packed, uint32_t size, const Bytes& trailer) {
@@ -272,44 +232,44 @@ void DecodeTest::use_member(const StoredMember& m, const Bytes& trailer) {
   wa->header = header.data();
 }
 
+void DecodeTest::start_bits(char method, const Bytes& packed, const Bytes& trailer) {
+  use_member(method, packed, 0, trailer);
+  wa->packed_remaining = uint32_t(packed.size());
+  start_member_decoding(method);
+}
+
 int32_t DecodeTest::archive_position() {
   return sys_seek_own_file(wa->archive_file, 0, seek_current);
 }
 
 void DecodeTest::open_output() {
+  if (wa->output_file != invalid_file) sys_close_file(wa->output_file);
   wa->output_file = sys_create_file(wa->target_path);
   ASSERT_NE(wa->output_file, invalid_file);
-}
-
-Bytes DecodeTest::output_bytes() {
-  if (wa->output_file != invalid_file) sys_close_file(wa->output_file);
-  wa->output_file = invalid_file;
-  return read_file_bytes(wa->target_path);
 }
 
 bool DecodeTest::output_exists() {
   return std::filesystem::exists(wa->target_path);
 }
 
-void WriteRecorder::start() {
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds_), 0);
-  wa->output_file = fds_[0];
-  reader_ = std::thread([this] {
+Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes) {
+  int fds[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+  Bytes bytes;
+  std::thread reader([&] {
     Bytes buffer(1 << 18);
-    for (;;) {
-      ssize_t n = recv(fds_[1], buffer.data(), buffer.size(), 0);
-      if (n <= 0) break;
-      sizes.push_back(size_t(n));
+    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;) {
+      if (sizes != nullptr) sizes->push_back(size_t(n));
       bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
     }
   });
-}
-
-void WriteRecorder::finish() {
-  close(fds_[0]);
-  reader_.join();
-  close(fds_[1]);
+  wa->output_file = fds[0];
+  fn();
+  close(fds[0]);
+  reader.join();
+  close(fds[1]);
   wa->output_file = invalid_file;
+  return bytes;
 }
 
 std::vector<int> progress_shown(const std::function<void()>& fn) {

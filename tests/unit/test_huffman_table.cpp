@@ -15,29 +15,27 @@ class HuffmanTable : public DecodeTest {
       if (wa->tree_left[i] != 0x7777 || wa->tree_right[i] != 0x7777) return false;
     return true;
   }
-  // Builds the small table from lengths.
   void build_small(const std::vector<uint8_t>& lengths) {
     for (size_t i = 0; i < lengths.size(); ++i) wa->small_lengths[i] = lengths[i];
     build_decode_table(int16_t(lengths.size()), wa->small_lengths, 8, wa->small_lookup);
   }
-  void expect_entries(int from, int to, uint16_t symbol) {
-    for (int i = from; i <= to; ++i) ASSERT_EQ(wa->small_lookup[i], symbol) << "entry " << i;
-  }
 };
 
 TEST_F(HuffmanTable, ShortCodesFillTheirRangesOfTheTable) {
-  build_small({1, 1});
-  expect_entries(0, 127, 0);
-  expect_entries(128, 255, 1);
-  build_small({1, 2, 2});
-  expect_entries(0, 127, 0);
-  expect_entries(128, 191, 1);
-  expect_entries(192, 255, 2);
-  // Symbols of one length take their codes in increasing order.
-  build_small({2, 0, 2, 1});
-  expect_entries(0, 127, 3);
-  expect_entries(128, 191, 0);
-  expect_entries(192, 255, 2);
+  struct Case {
+    std::vector<uint8_t> lengths;
+    std::vector<uint16_t> symbols;  // of entries 0-127, 128-191, 192-255
+  };
+  const Case cases[] = {
+      {{1, 1}, {0, 1, 1}},
+      {{1, 2, 2}, {0, 1, 2}},
+      {{2, 0, 2, 1}, {3, 0, 2}},  // symbols of one length take codes in order
+  };
+  for (const Case& c : cases) {
+    build_small(c.lengths);
+    for (int i = 0; i < 256; ++i)
+      ASSERT_EQ(wa->small_lookup[i], c.symbols[i < 128 ? 0 : i < 192 ? 1 : 2]) << "entry " << i;
+  }
   EXPECT_TRUE(nodes_untouched());
 }
 
@@ -68,36 +66,33 @@ TEST_F(HuffmanTable, LongCodesWalkTheTreeBitByBit) {
   w.put(0xFFFF, 16);
   w.put(0, 1);
   w.put(0, 16);
-  use_member('5', w.bytes(), 0);
-  wa->packed_remaining = uint32_t(w.bytes().size());
-  start_member_decoding('5');
+  start_bits('5', w.bytes);
   wa->block_remaining = 100;
   for (uint16_t expected : {12, 13, 14, 15, 16, 0}) EXPECT_EQ(next_lit_symbol(), expected);
   EXPECT_EQ(wa->block_remaining, 94);
 }
 
 TEST_F(HuffmanTable, IncompleteAndOverfullListsAreBadTables) {
-  EXPECT_EXIT(build_small({1, 2}), ::testing::ExitedWithCode(1),
-              "\"" + archive_path + "\" Bad table");
-  // Four codes of one bit sum to a multiple of 65536 too.
-  EXPECT_EXIT(build_small({1, 1, 1, 1}), ::testing::ExitedWithCode(1), "Bad table");
-  // So do 256 codes of 7 bits, which would fill the table twice over.
+  const std::vector<uint8_t> refused[] = {
+      {1, 2},
+      {1, 1, 1, 1},  // sums to a multiple of 65536 too
+      // A length above 16 has no code, even beside a complete code.
+      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 17},
+  };
+  for (const auto& lengths : refused)
+    EXPECT_EXIT(build_small(lengths), ::testing::ExitedWithCode(1), "archive.bin\" Bad table");
+  // 256 codes of 7 bits would fill the table twice over.
   EXPECT_EXIT(
       {
         for (int i = 0; i < 256; ++i) wa->lit_lengths[i] = 7;
         build_decode_table(lit_symbols, wa->lit_lengths, 12, wa->lit_lookup);
       },
       ::testing::ExitedWithCode(1), "Bad table");
-  // A length above 16 has no code, even beside a complete code.
-  EXPECT_EXIT(build_small({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 17}),
-              ::testing::ExitedWithCode(1), "Bad table");
 }
 
 TEST_F(HuffmanTable, WalkThatRunsOutOfBitsIsABadTable) {
   // Nodes left from earlier builds that lead in a circle.
-  use_member('7', {0xFF, 0xFF, 0xFF}, 0);
-  wa->packed_remaining = 3;
-  start_member_decoding('7');
+  start_bits('7', {0xFF, 0xFF, 0xFF});
   for (int i = 0; i < 256; ++i) wa->small_lookup[i] = 20;
   wa->tree_left[20] = wa->tree_right[20] = 21;
   wa->tree_left[21] = wa->tree_right[21] = 20;
