@@ -7,19 +7,18 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_config.h"
+#include "platform/posix/posix_cp932.h"
 #include "platform/posix/posix_internal.h"
 
 namespace {
-
-constexpr uint32_t default_code_page = 932;
 
 struct CodePageState {
   uint32_t code_page;
   iconv_t to_utf8;
   iconv_t from_utf8;
-  // The converters of the default code page are opened only for a text
-  // that needs them: loading them costs more memory than the whole runner.
-  bool converters_pending;
+  // Code page 932, the default, converts with built-in tables: a converter
+  // loaded at run time costs more memory than the whole runner.
+  bool built_in;
   // Bytes 1 to 127 convert to themselves both ways: texts of them alone are
   // copied as they stand.
   bool keeps_all_ascii;
@@ -27,6 +26,12 @@ struct CodePageState {
 };
 
 CodePageState state = {0, (iconv_t)-1, (iconv_t)-1, false, false, {}};
+
+void close_converters() {
+  if (state.to_utf8 != (iconv_t)-1) iconv_close(state.to_utf8);
+  if (state.from_utf8 != (iconv_t)-1) iconv_close(state.from_utf8);
+  state.to_utf8 = state.from_utf8 = (iconv_t)-1;
+}
 
 void set_lead_range(bool* lead, int first, int last) {
   for (int b = first; b <= last; ++b) lead[b] = true;
@@ -105,22 +110,17 @@ bool converts_ascii_to_itself(iconv_t cd, iconv_t back) {
   return true;
 }
 
-// The default code page is taken without opening its converters. Its lead
-// bytes are known, and it keeps ASCII as every code page accepted here
-// keeps the printable range; its controls are ASCII too.
-void ensure_code_page() {
-  if (state.code_page != 0) return;
-  state.code_page = default_code_page;
-  known_lead_bytes(default_code_page, state.lead);
+// The default code page.
+void use_built_in_932() {
+  state.code_page = 932;
+  state.built_in = true;
   state.keeps_all_ascii = true;
-  state.converters_pending = true;
+  std::memset(state.lead, 0, sizeof state.lead);
+  known_lead_bytes(932, state.lead);
 }
 
-void ensure_converters() {
-  ensure_code_page();
-  if (!state.converters_pending) return;
-  state.converters_pending = false;
-  if (!posix_set_code_page(default_code_page)) posix_set_code_page(1252);
+void ensure_code_page() {
+  if (state.code_page == 0) use_built_in_932();
 }
 
 // Whether text can be copied as it stands.
@@ -129,45 +129,6 @@ bool plain_ascii(const char* text) {
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p)
     if (*p >= 0x80) return false;
   return true;
-}
-
-// Appends code point cp as UTF-8.
-void append_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
-// Length of the valid UTF-8 sequence at p (at most left bytes) and its code
-// point; 0 when it is not valid.
-size_t decode_utf8(const unsigned char* p, size_t left, uint32_t* cp) {
-  unsigned char c = p[0];
-  size_t n;
-  uint32_t v, min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, v = c & 0x1F, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, v = c & 0x0F, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, v = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (left < n) return 0;
-  for (size_t i = 1; i < n; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    v = (v << 6) | (p[i] & 0x3F);
-  }
-  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
-  *cp = v;
-  return n;
 }
 
 // Runs cd over text; at a byte it cannot convert, fallback appends the
@@ -200,8 +161,53 @@ std::string convert(iconv_t cd, const char* text, Fallback fallback) {
 
 }  // namespace
 
+// Appends code point cp as UTF-8.
+void posix_append_utf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+// Length of the valid UTF-8 sequence at p (at most left bytes) and its code
+// point; 0 when it is not valid.
+size_t posix_decode_utf8(const unsigned char* p, size_t left, uint32_t* cp) {
+  unsigned char c = p[0];
+  size_t n;
+  uint32_t v, min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, v = c & 0x1F, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, v = c & 0x0F, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, v = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (left < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    v = (v << 6) | (p[i] & 0x3F);
+  }
+  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  *cp = v;
+  return n;
+}
+
 int posix_set_code_page(uint32_t code_page) {
   if (code_page == 65001 || code_page == 1200 || code_page == 1201) return 0;
+  if (code_page == 932) {
+    close_converters();
+    posix_paths_changed();
+    use_built_in_932();
+    return 1;
+  }
   char name[24];
   std::snprintf(name, sizeof name, "CP%u", unsigned(code_page));
   iconv_t to_utf8 = iconv_open("UTF-8", name);
@@ -214,13 +220,12 @@ int posix_set_code_page(uint32_t code_page) {
   }
   bool lead[256] = {};
   if (!known_lead_bytes(code_page, lead)) probe_lead_bytes(to_utf8, lead);
-  if (state.to_utf8 != (iconv_t)-1) iconv_close(state.to_utf8);
-  if (state.from_utf8 != (iconv_t)-1) iconv_close(state.from_utf8);
+  close_converters();
   posix_paths_changed();
   state.code_page = code_page;
   state.to_utf8 = to_utf8;
   state.from_utf8 = from_utf8;
-  state.converters_pending = false;
+  state.built_in = false;
   state.keeps_all_ascii = converts_ascii_to_itself(to_utf8, from_utf8);
   std::memcpy(state.lead, lead, sizeof lead);
   return 1;
@@ -234,9 +239,9 @@ uint32_t posix_code_page() {
 std::string posix_to_utf8(const char* text) {
   ensure_code_page();
   if (plain_ascii(text)) return std::string(text);
-  ensure_converters();
+  if (state.built_in) return cp932::to_utf8(text);
   return convert(state.to_utf8, text, [](std::string& out, const unsigned char* p, size_t) {
-    append_utf8(out, p[0]);
+    posix_append_utf8(out, p[0]);
     return size_t(1);
   });
 }
@@ -244,10 +249,10 @@ std::string posix_to_utf8(const char* text) {
 std::string posix_from_utf8(const char* text) {
   ensure_code_page();
   if (plain_ascii(text)) return std::string(text);
-  ensure_converters();
+  if (state.built_in) return cp932::from_utf8(text);
   return convert(state.from_utf8, text, [](std::string& out, const unsigned char* p, size_t left) {
     uint32_t cp = 0;
-    size_t n = decode_utf8(p, left, &cp);
+    size_t n = posix_decode_utf8(p, left, &cp);
     if (n == 0) {
       out += char(p[0]);
       return size_t(1);

@@ -20,6 +20,11 @@ std::string posix_from_utf8(const char* text);
 uint32_t posix_copy_out(const char* utf8, char* out, uint32_t size);
 // The code page in force.
 uint32_t posix_code_page();
+// Appends a code point below 0x10000 as UTF-8.
+void posix_append_utf8(std::string& out, uint32_t cp);
+// Length of the valid UTF-8 sequence at p (at most left bytes) and its code
+// point; 0 when it is not valid.
+size_t posix_decode_utf8(const unsigned char* p, size_t left, uint32_t* cp);
 
 // ---- path mapping (posix_path_mapping.cpp) ----
 

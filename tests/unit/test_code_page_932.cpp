@@ -1,0 +1,108 @@
+// Code page 932 converts with built-in tables; the C library's converter, with the
+// same fallbacks, must give the same text for any input.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "platform/posix/posix_config.h"
+#include "platform/posix/posix_internal.h"
+
+namespace {
+
+// iconv over text; a byte it cannot take is replaced by what fallback appends.
+template <typename Fallback>
+std::string reference(const char* to, const char* from, const std::string& text,
+                      Fallback fallback) {
+  iconv_t cd = iconv_open(to, from);
+  EXPECT_NE(cd, (iconv_t)-1);
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    char* in = const_cast<char*>(text.data()) + at;
+    size_t left = text.size() - at;
+    char buffer[256];
+    char* out_p = buffer;
+    size_t room = sizeof buffer;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const size_t rc = iconv(cd, &in, &left, &out_p, &room);
+    out.append(buffer, size_t(out_p - buffer));
+    at = text.size() - left;
+    if (rc == size_t(-1) && errno != E2BIG) at += fallback(out, text, at);
+  }
+  iconv_close(cd);
+  return out;
+}
+
+size_t latin1(std::string& out, const std::string& text, size_t at) {
+  posix_append_utf8(out, uint8_t(text[at]));
+  return 1;
+}
+
+size_t byte_or_question(std::string& out, const std::string& text, size_t at) {
+  uint32_t cp = 0;
+  const size_t n = posix_decode_utf8(reinterpret_cast<const unsigned char*>(text.data()) + at,
+                                     text.size() - at, &cp);
+  if (n == 0) {
+    out += text[at];
+    return 1;
+  }
+  out += cp < 256 ? char(cp) : '?';
+  return n;
+}
+
+class CodePage932 : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(posix_set_code_page(932), 1); }
+  std::mt19937 random{932};
+  int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
+};
+
+// Lead bytes with good, bad and missing trail bytes, half-width kana, unmapped bytes.
+TEST_F(CodePage932, ToUtf8MatchesTheConverter) {
+  for (int lead = 0x81; lead <= 0xFC; ++lead) {
+    for (int trail = 1; trail < 256; ++trail) {
+      const std::string text{char(lead), char(trail), 'x'};
+      ASSERT_EQ(posix_to_utf8(text.c_str()), reference("UTF-8", "CP932", text, latin1))
+          << std::hex << lead << " " << trail;
+    }
+  }
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (int n = pick(1, 12); n > 0; --n)
+      text += char(pick(0, 3) == 0 ? pick(1, 0x7F) : pick(0x80, 0xFF));
+    ASSERT_EQ(posix_to_utf8(text.c_str()), reference("UTF-8", "CP932", text, latin1));
+  }
+}
+
+// Every BMP character, Latin-1 and unmapped ones, and bytes that are not UTF-8.
+TEST_F(CodePage932, FromUtf8MatchesTheConverter) {
+  for (uint32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    std::string text = "a";
+    posix_append_utf8(text, cp);
+    ASSERT_EQ(posix_from_utf8(text.c_str()), reference("CP932", "UTF-8", text, byte_or_question))
+        << std::hex << cp;
+  }
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (int n = pick(1, 8); n > 0; --n) {
+      const int kind = pick(0, 3);
+      if (kind == 0)
+        text += char(pick(0x80, 0xFF));  // a stray byte
+      else if (kind == 1)
+        text += char(pick(1, 0x7F));
+      else
+        posix_append_utf8(text, uint32_t(pick(0x80, 0xFFFF)) & (kind == 2 ? 0x0FFF : 0xFFFF));
+    }
+    if (text.find('\0') != std::string::npos) continue;
+    ASSERT_EQ(posix_from_utf8(text.c_str()), reference("CP932", "UTF-8", text, byte_or_question));
+  }
+  const std::string four_bytes = "\xF0\x9F\x98\x80";  // beyond the code page's reach
+  EXPECT_EQ(posix_from_utf8(four_bytes.c_str()), "?");
+}
+
+}  // namespace
