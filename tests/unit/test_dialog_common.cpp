@@ -27,90 +27,70 @@ class DialogCommon : public ::testing::Test {
 };
 
 TEST_F(DialogCommon, StripQuotesKeepsTheOrderWithinTheCount) {
-  char text[32] = "\"C:\\Program Files\\App\"";
-  strip_quotes(text, sizeof text);
-  EXPECT_STREQ(text, "C:\\Program Files\\App");
-
-  char inner[16] = "a\"b\"\"c\"";
-  strip_quotes(inner, sizeof inner);
-  EXPECT_STREQ(inner, "abc");
-
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"C:\\Program Files\\App\"", "C:\\Program Files\\App"},
+      {"a\"b\"\"c\"", "abc"},
+      {"\"\"\"", ""},
+  };
+  for (const auto& [in, out] : cases) {
+    char text[32] = {};
+    in.copy(text, sizeof text);
+    strip_quotes(text, sizeof text);
+    EXPECT_EQ(std::string(text), out);
+  }
   // Only the first n bytes are looked at; the rest stays as it was.
   char partial[16] = "\"ab\"cd\"e";
   strip_quotes(partial, 4);
   EXPECT_EQ(std::string(partial, 8), std::string("ab\0\0cd\"e", 8));
-
-  char only[4] = "\"\"\"";
-  strip_quotes(only, sizeof only);
-  EXPECT_STREQ(only, "");
 }
 
-TEST_F(DialogCommon, CutTrailingSeparatorStopsAtTheEndOnly) {
-  char games[16] = "C:\\GAMES\\";
-  EXPECT_EQ(cut_trailing_separator(games), 1);
-  EXPECT_STREQ(games, "C:\\GAMES");
-
-  char drive[8] = "C:\\";
-  EXPECT_EQ(cut_trailing_separator(drive), 1);
-  EXPECT_STREQ(drive, "C:");
-
-  char slash[8] = "a/b/";
-  EXPECT_EQ(cut_trailing_separator(slash), 1);
-  EXPECT_STREQ(slash, "a/b");
-
-  char twice[8] = "a\\\\";
-  EXPECT_EQ(cut_trailing_separator(twice), 1);
-  EXPECT_STREQ(twice, "a\\");
-
-  char none[8] = "a\\b";
-  EXPECT_EQ(cut_trailing_separator(none), 0);
-  EXPECT_STREQ(none, "a\\b");
-
-  char empty[4] = "";
-  EXPECT_EQ(cut_trailing_separator(empty), 0);
-}
-
-TEST_F(DialogCommon, TrailByteThatLooksLikeABackslashStays) {
-  // KATAKANA SO in code page 932 is 0x83 0x5C.
-  char so[8] = "C:\\\x83\x5C";
-  EXPECT_EQ(cut_trailing_separator(so), 0);
-  EXPECT_STREQ(so, "C:\\\x83\x5C");
-
-  char after[8] = "\x83\x5C\\";
-  EXPECT_EQ(cut_trailing_separator(after), 1);
-  EXPECT_STREQ(after, "\x83\x5C");
-
-  // In a single-byte code page the same byte is a separator.
-  ASSERT_EQ(posix_set_code_page(1252), 1);
-  char latin[8] = "C:\\\x83\x5C";
-  EXPECT_EQ(cut_trailing_separator(latin), 1);
-  EXPECT_STREQ(latin, "C:\\\x83");
-  ASSERT_EQ(posix_set_code_page(932), 1);
+TEST_F(DialogCommon, CutTrailingSeparatorAtTheEndOnlyAndNeverATrailByte) {
+  struct Case {
+    int code_page;
+    const char* in;
+    int cut;
+    const char* out;
+  };
+  const Case cases[] = {
+      {932, "C:\\GAMES\\", 1, "C:\\GAMES"},
+      {932, "C:\\", 1, "C:"},
+      {932, "a/b/", 1, "a/b"},
+      {932, "a\\\\", 1, "a\\"},
+      {932, "a\\b", 0, "a\\b"},
+      {932, "", 0, ""},
+      {932, "C:\\\x83\x5C", 0, "C:\\\x83\x5C"},  // KATAKANA SO: 0x83 0x5C
+      {932, "\x83\x5C\\", 1, "\x83\x5C"},
+      {1252, "C:\\\x83\x5C", 1, "C:\\\x83"},  // in a single-byte code page a separator
+  };
+  for (const Case& t : cases) {
+    ASSERT_EQ(posix_set_code_page(uint32_t(t.code_page)), 1);
+    char path[16] = {};
+    std::strcpy(path, t.in);
+    EXPECT_EQ(cut_trailing_separator(path), t.cut) << t.in;
+    EXPECT_STREQ(path, t.out);
+  }
 }
 
 TEST_F(DialogCommon, TakeDirectoryRefusesNetworkPaths) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(take_directory(nullptr, "\\\\server\\share"), 0);
-  std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_NE(shown.find("Setup Title: Invalid directory"), std::string::npos) << shown;
-
   // The quotes go first, so a quoted network path is refused as well.
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(take_directory(nullptr, "\"\\\\server\\share\""), 0);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("Invalid directory"), std::string::npos);
-
-  EXPECT_EQ(take_directory(nullptr, "\\single"), 1);
-  EXPECT_STREQ(wa->dest_dir, "\\single");
-  EXPECT_EQ(take_directory(nullptr, "\"C:\\Program Files\\My App\""), 1);
-  EXPECT_STREQ(wa->dest_dir, "C:\\Program Files\\My App");
-  EXPECT_EQ(take_directory(nullptr, ""), 1);
-  EXPECT_STREQ(wa->dest_dir, "");
-  EXPECT_EQ(take_directory(nullptr, nullptr), 1);
-  EXPECT_STREQ(wa->dest_dir, "");
-
+  for (const char* network : {"\\\\server\\share", "\"\\\\server\\share\""}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(take_directory(nullptr, network), 0);
+    std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("Setup Title: Invalid directory"), std::string::npos) << shown;
+  }
+  const std::pair<const char*, const char*> taken[] = {
+      {"\\single", "\\single"},
+      {"\"C:\\Program Files\\My App\"", "C:\\Program Files\\My App"},
+      {"", ""},
+      {nullptr, ""},
+  };
+  for (const auto& [field, dir] : taken) {
+    EXPECT_EQ(take_directory(nullptr, field), 1);
+    EXPECT_STREQ(wa->dest_dir, dir);
+  }
   // The field holds 255 characters; a longer text is cut, never overflows.
-  std::string long_text(400, 'x');
-  EXPECT_EQ(take_directory(nullptr, long_text.c_str()), 1);
+  EXPECT_EQ(take_directory(nullptr, std::string(400, 'x').c_str()), 1);
   EXPECT_EQ(std::strlen(wa->dest_dir), 255u);
 }
 
