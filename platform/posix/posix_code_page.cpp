@@ -76,38 +76,21 @@ void probe_lead_bytes(iconv_t cd, bool* lead) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
 }
 
-// The printable ASCII range must convert to itself: names and separators
-// are looked at as ASCII bytes by the core.
-bool keeps_ascii(iconv_t cd) {
-  char in[95];
-  for (int i = 0; i < 95; ++i) in[i] = char(0x20 + i);
-  char out[95 * 4];
+// Bytes first to last go through cd unchanged. The printable range must (the
+// core looks at names and separators as ASCII bytes); when all of 1 to 127
+// do both ways, ASCII texts are copied as they stand.
+bool converts_to_itself(iconv_t cd, int first, int last) {
+  char in[127];
+  const size_t n = size_t(last - first + 1);
+  for (size_t i = 0; i < n; ++i) in[i] = char(first + int(i));
+  char out[127 * 4];
   char* in_p = in;
-  size_t in_left = sizeof in;
+  size_t in_left = n;
   char* out_p = out;
   size_t out_left = sizeof out;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   if (iconv(cd, &in_p, &in_left, &out_p, &out_left) == size_t(-1)) return false;
-  return out_left == sizeof out - sizeof in && std::memcmp(in, out, sizeof in) == 0;
-}
-
-// Bytes 1 to 127 through cd and back through back give themselves.
-bool converts_ascii_to_itself(iconv_t cd, iconv_t back) {
-  char ascii[127];
-  for (int i = 0; i < 127; ++i) ascii[i] = char(1 + i);
-  for (iconv_t c : {cd, back}) {
-    char in[127];
-    std::memcpy(in, ascii, sizeof in);
-    char out[127 * 4];
-    char* in_p = in;
-    size_t in_left = sizeof in;
-    char* out_p = out;
-    size_t out_left = sizeof out;
-    iconv(c, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(c, &in_p, &in_left, &out_p, &out_left) == size_t(-1)) return false;
-    if (out_left != sizeof out - sizeof in || std::memcmp(ascii, out, sizeof in) != 0) return false;
-  }
-  return true;
+  return sizeof out - out_left == n && std::memcmp(in, out, n) == 0;
 }
 
 // The default code page.
@@ -213,7 +196,7 @@ int posix_set_code_page(uint32_t code_page) {
   iconv_t to_utf8 = iconv_open("UTF-8", name);
   if (to_utf8 == (iconv_t)-1) return 0;
   iconv_t from_utf8 = iconv_open(name, "UTF-8");
-  if (from_utf8 == (iconv_t)-1 || !keeps_ascii(to_utf8)) {
+  if (from_utf8 == (iconv_t)-1 || !converts_to_itself(to_utf8, 0x20, 0x7E)) {
     iconv_close(to_utf8);
     if (from_utf8 != (iconv_t)-1) iconv_close(from_utf8);
     return 0;
@@ -226,7 +209,8 @@ int posix_set_code_page(uint32_t code_page) {
   state.to_utf8 = to_utf8;
   state.from_utf8 = from_utf8;
   state.built_in = false;
-  state.keeps_all_ascii = converts_ascii_to_itself(to_utf8, from_utf8);
+  state.keeps_all_ascii =
+      converts_to_itself(to_utf8, 1, 127) && converts_to_itself(from_utf8, 1, 127);
   std::memcpy(state.lead, lead, sizeof lead);
   return 1;
 }
