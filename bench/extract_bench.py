@@ -49,16 +49,8 @@ SMALL_COUNT = 3000
 SCAN_COUNTS = (5000, 10000, 20000)
 PAYLOAD_VERSION = "1"
 
-
-def sorted_files(root, keep):
-    found = []
-    for folder, dirs, files in os.walk(root):
-        dirs.sort()
-        for name in sorted(files):
-            path = os.path.join(folder, name)
-            if os.path.isfile(path) and not os.path.islink(path) and keep(path):
-                found.append(path)
-    return found
+sys.path.insert(0, HERE)
+from make_payload import sorted_files  # noqa: E402
 
 
 def write(path, data):
