@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -26,7 +27,7 @@ class InstallTest : public ::testing::Test {
     scratch = pattern;
     root = scratch + "/root";
     data_home = scratch + "/data";
-    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    std::filesystem::create_directories(root);
     setenv("XDG_DATA_HOME", data_home.c_str(), 1);
     posix_set_root(root.c_str());
     ASSERT_EQ(posix_set_code_page(1252), 1);
@@ -48,22 +49,17 @@ class InstallTest : public ::testing::Test {
 
   void TearDown() override {
     posix_install_record(false);
-    posix_install_clear_calls();
-    posix_install_set_server(dde_server_answers);
-    posix_install_set_clock_step(0);
     sys_free(wa);
     wa = nullptr;
-    std::string command = "rm -rf '" + scratch + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::filesystem::remove_all(scratch);
   }
 
-  void set_script(const char* text) { text_copy(wa->script, text, script_size); }
+  void set_script(const std::string& text) { text_copy(wa->script, text.c_str(), script_size); }
 
   // A file below the root, made with its folders; path uses "/".
   void make_file(const std::string& path, const std::string& contents = "x", int mode = 0644) {
     std::string full = root + "/" + path;
-    std::string command = "mkdir -p \"$(dirname '" + full + "')\"";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
     std::ofstream(full) << contents;
     ASSERT_EQ(chmod(full.c_str(), mode), 0);
   }
@@ -75,21 +71,21 @@ class InstallTest : public ::testing::Test {
     ASSERT_NE(std::freopen(path.c_str(), "r", stdin), nullptr);
   }
 
-  // The recorded calls as "name(arg|arg|...)" lines.
-  static std::vector<std::string> calls() {
+  // The recorded calls as "name(arg|arg|...)" lines, those of one name, or
+  // the names alone.
+  static std::vector<std::string> calls(const std::string& named = "") {
     std::vector<std::string> out;
     for (const PosixInstallCall& call : posix_install_calls()) {
+      if (!named.empty() && call.name != named) continue;
       std::string line = call.name + "(";
       for (size_t i = 0; i < call.args.size(); ++i) line += (i ? "|" : "") + call.args[i];
       out.push_back(line + ")");
     }
     return out;
   }
-
-  static std::vector<std::string> calls_named(const std::string& name) {
+  static std::vector<std::string> call_names() {
     std::vector<std::string> out;
-    for (const std::string& line : calls())
-      if (line.compare(0, name.size() + 1, name + "(") == 0) out.push_back(line);
+    for (const PosixInstallCall& call : posix_install_calls()) out.push_back(call.name);
     return out;
   }
 
@@ -101,20 +97,13 @@ class InstallTest : public ::testing::Test {
     return text.str();
   }
 
-  // Every file below the data folder, relative to it, sorted.
-  std::vector<std::string> data_files() const {
-    std::vector<std::string> out;
-    std::string command = "cd '" + data_home + "' 2>/dev/null && find . -type f | sort";
-    FILE* list = popen(command.c_str(), "r");
-    if (list == nullptr) return out;
-    char line[1024];
-    while (std::fgets(line, sizeof line, list) != nullptr) {
-      std::string name = line;
-      if (!name.empty() && name.back() == '\n') name.pop_back();
-      out.push_back(name.substr(2));
-    }
-    pclose(list);
-    return out;
+  // How many files there are below the data folder.
+  size_t data_file_count() const {
+    size_t n = 0;
+    if (std::filesystem::exists(data_home))
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(data_home))
+        n += entry.is_regular_file() ? 1 : 0;
+    return n;
   }
 
   std::string scratch, root, data_home;

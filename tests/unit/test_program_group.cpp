@@ -17,15 +17,14 @@ TEST_F(ProgramGroup, OneLineIsOneWholeConversation) {
   make_file("Example/EXAMPLE.EXE");
   set_script("$Group=Example App,Example App,EXAMPLE.EXE,\r\n");
   run_script_actions(nullptr);
-  std::vector<std::string> expected = {
-      "find_program_manager()",
-      "dde_initiate(progman|progman)",
-      "dde_execute([CreateGroup(\"Example App\",0)]\n[AddItem(C:\\Example\\EXAMPLE.EXE,Example "
-      "App)])",
-      "dde_terminate()",
-      "broadcast_settings_change()",
-  };
-  EXPECT_EQ(calls(), expected);
+  EXPECT_EQ(calls(), (std::vector<std::string>{
+                         "find_program_manager()",
+                         "dde_initiate(progman|progman)",
+                         "dde_execute([CreateGroup(\"Example App\",0)]\n"
+                         "[AddItem(C:\\Example\\EXAMPLE.EXE,Example App)])",
+                         "dde_terminate()",
+                         "broadcast_settings_change()",
+                     }));
   EXPECT_EQ(dde_state, -1);
 }
 
@@ -36,32 +35,35 @@ TEST_F(ProgramGroup, IconIsTheThirdArgumentAndThreeFieldsMeanNone) {
       "$Group=Example App,With Icon,EXAMPLE.EXE,icons\\APP.ICO\r\n"
       "$Group=Example App,Read Me,README.TXT\r\n");
   run_script_actions(nullptr);
-  std::vector<std::string> executes = calls_named("dde_execute");
-  ASSERT_EQ(executes.size(), 2u);
-  EXPECT_EQ(executes[0],
-            "dde_execute([CreateGroup(\"Example App\",0)]\n"
-            "[AddItem(C:\\Example\\EXAMPLE.EXE,With Icon,C:\\Example\\icons\\APP.ICO)])");
-  EXPECT_EQ(executes[1],
-            "dde_execute([CreateGroup(\"Example App\",0)]\n"
-            "[AddItem(C:\\Example\\README.TXT,Read Me)])");
+  EXPECT_EQ(calls("dde_execute"),
+            (std::vector<std::string>{
+                "dde_execute([CreateGroup(\"Example App\",0)]\n"
+                "[AddItem(C:\\Example\\EXAMPLE.EXE,With Icon,C:\\Example\\icons\\APP.ICO)])",
+                "dde_execute([CreateGroup(\"Example App\",0)]\n"
+                "[AddItem(C:\\Example\\README.TXT,Read Me)])",
+            }));
 }
 
-TEST_F(ProgramGroup, TwoLinesAreTwoConversationsOneAfterTheOther) {
+TEST_F(ProgramGroup, TwoLinesAreTwoConversationsWhetherCommandsAreAnsweredOrNot) {
   set_script(
       "$Group=First,One,ONE.EXE\r\n"
       "$Class=.x,X,x.exe,X\r\n"
       "$Group=Second,Two,TWO.EXE\r\n");
-  run_script_actions(nullptr);
-  std::vector<std::string> names;
-  for (const PosixInstallCall& call : posix_install_calls()) names.push_back(call.name);
-  std::vector<std::string> expected = {
-      "find_program_manager", "dde_initiate",         "dde_execute",
-      "dde_terminate",        "find_program_manager", "dde_initiate",
-      "dde_execute",          "dde_terminate",        "broadcast_settings_change",
-  };
-  EXPECT_EQ(names, expected);
-  std::vector<std::string> executes = calls_named("dde_execute");
-  EXPECT_NE(executes[1].find("[CreateGroup(\"Second\",0)]"), std::string::npos);
+  // A command without an answer is terminated after ten seconds, which the
+  // test clock passes in a few hundred readings.
+  posix_install_set_clock_step(50);
+  for (PosixDdeServer server : {dde_server_answers, dde_server_mute_commands}) {
+    posix_install_set_server(server);
+    posix_install_clear_calls();
+    run_script_actions(nullptr);
+    EXPECT_EQ(call_names(), (std::vector<std::string>{
+                                "find_program_manager", "dde_initiate", "dde_execute",
+                                "dde_terminate", "find_program_manager", "dde_initiate",
+                                "dde_execute", "dde_terminate", "broadcast_settings_change"}))
+        << server;
+    EXPECT_NE(calls("dde_execute")[1].find("[CreateGroup(\"Second\",0)]"), std::string::npos);
+    EXPECT_EQ(dde_state, -1);
+  }
 }
 
 TEST_F(ProgramGroup, MissingServerStartsProgramManagerAndTheWaitEnds) {
@@ -72,56 +74,35 @@ TEST_F(ProgramGroup, MissingServerStartsProgramManagerAndTheWaitEnds) {
   uint32_t start = sys_tick_count();
   run_script_actions(nullptr);
   uint32_t took = sys_tick_count() - start;
-  std::vector<std::string> expected = {
-      "find_program_manager()",      "start_program_manager()", "dde_initiate(progman|progman)",
-      "find_program_manager()",      "start_program_manager()", "dde_initiate(progman|progman)",
-      "broadcast_settings_change()",
-  };
-  EXPECT_EQ(calls(), expected);
+  EXPECT_EQ(calls(),
+            (std::vector<std::string>{"find_program_manager()", "start_program_manager()",
+                                      "dde_initiate(progman|progman)", "find_program_manager()",
+                                      "start_program_manager()", "dde_initiate(progman|progman)",
+                                      "broadcast_settings_change()"}));
   EXPECT_EQ(dde_state, -1);
   // Two seconds for each line without an answer, and no more.
   EXPECT_GE(took, 2 * 2000u);
   EXPECT_LT(took, 2 * 2000u + 1500u);
 }
 
-TEST_F(ProgramGroup, CommandWithoutAnswerIsTerminatedAndTheWalkGoesOn) {
-  posix_install_set_server(dde_server_mute_commands);
-  posix_install_set_clock_step(50);  // the ten seconds pass in a few hundred readings
-  set_script(
-      "$Group=First,One,ONE.EXE\r\n"
-      "$Group=Second,Two,TWO.EXE\r\n");
-  run_script_actions(nullptr);
-  std::vector<std::string> names;
-  for (const PosixInstallCall& call : posix_install_calls()) names.push_back(call.name);
-  std::vector<std::string> expected = {
-      "find_program_manager", "dde_initiate",         "dde_execute",
-      "dde_terminate",        "find_program_manager", "dde_initiate",
-      "dde_execute",          "dde_terminate",        "broadcast_settings_change",
-  };
-  EXPECT_EQ(names, expected);
-  EXPECT_EQ(dde_state, -1);
-}
-
 TEST_F(ProgramGroup, AcknowledgementsOutsideAConversationAreIgnored) {
   static char server;
-  dde_state = 0;
-  on_dde_ack(nullptr, &server);
-  dde_state = -1;
-  on_dde_ack(nullptr, &server);
+  for (int32_t state : {0, -1}) {
+    dde_state = state;
+    on_dde_ack(nullptr, &server);
+    EXPECT_EQ(dde_state, state);
+  }
   EXPECT_TRUE(calls().empty());
-  EXPECT_EQ(dde_state, -1);
   EXPECT_EQ(dde_server, nullptr);
 }
 
 TEST_F(ProgramGroup, LinesWithPathsPastTheRoomHoldNoConversation) {
   text_copy(wa->dest_dir, ("C:\\" + std::string(200, 'd')).c_str(), sizeof wa->dest_dir);
-  std::string script = "$Group=G,Title," + std::string(60, 'p') + "\r\n" + "$Group=G,Title,P.EXE," +
-                       std::string(60, 'i') + "\r\n" + "$Group=" + std::string(100, 'g') +
-                       ",Title,P.EXE\r\n";
-  set_script(script.c_str());
+  set_script("$Group=G,Title," + std::string(60, 'p') + "\r\n$Group=G,Title,P.EXE," +
+             std::string(60, 'i') + "\r\n$Group=" + std::string(100, 'g') + ",Title,P.EXE\r\n");
   run_script_actions(nullptr);
-  std::vector<std::string> executes = calls_named("dde_execute");
   // Only the last line acts, its group name cut to 79 characters.
+  std::vector<std::string> executes = calls("dde_execute");
   ASSERT_EQ(executes.size(), 1u);
   EXPECT_NE(executes[0].find("[CreateGroup(\"" + std::string(79, 'g') + "\",0)]"),
             std::string::npos);
@@ -136,29 +117,15 @@ TEST_F(ProgramGroup, ItemsBecomeDesktopEntriesInTheGroupFolder) {
       "$Group=Example App,Read Me,README.TXT\r\n");
   run_script_actions(nullptr);
   std::string folder = data_home + "/applications/Example_App/";
+  std::string dir = root + "/Example";
   EXPECT_EQ(read_file(folder + "kobrix-Example_App-Example_App.desktop"),
-            "[Desktop Entry]\n"
-            "Type=Application\n"
-            "Name=Example App\n"
-            "Exec=\"" +
-                root +
-                "/Example/EXAMPLE.EXE\"\n"
-                "Path=" +
-                root +
-                "/Example\n"
-                "Icon=" +
-                root + "/Example/APP.ICO\n");
+            "[Desktop Entry]\nType=Application\nName=Example App\nExec=\"" + dir +
+                "/EXAMPLE.EXE\"\nPath=" + dir + "\nIcon=" + dir + "/APP.ICO\n");
   // A document opens with its associated program.
   EXPECT_EQ(read_file(folder + "kobrix-Example_App-Read_Me.desktop"),
-            "[Desktop Entry]\n"
-            "Type=Application\n"
-            "Name=Read Me\n"
-            "Exec=xdg-open \"" +
-                root +
-                "/Example/README.TXT\"\n"
-                "Path=" +
-                root + "/Example\n");
-  EXPECT_EQ(data_files().size(), 2u);
+            "[Desktop Entry]\nType=Application\nName=Read Me\nExec=xdg-open \"" + dir +
+                "/README.TXT\"\nPath=" + dir + "\n");
+  EXPECT_EQ(data_file_count(), 2u);
 }
 
 TEST_F(ProgramGroup, LongLinuxPathsWithCommasStillNameTheirFiles) {
@@ -169,9 +136,9 @@ TEST_F(ProgramGroup, LongLinuxPathsWithCommasStillNameTheirFiles) {
   set_script("$Group=G,\"T, U\",\"P,Q.EXE\",\"I,J.ICO\"\r\n");
   run_script_actions(nullptr);
   std::string entry = read_file(data_home + "/applications/G/kobrix-G-T,_U.desktop");
-  EXPECT_NE(entry.find("Name=T, U\n"), std::string::npos) << entry;
-  EXPECT_NE(entry.find("Exec=\"" + root + "/a,b/P,Q.EXE\"\n"), std::string::npos) << entry;
-  EXPECT_NE(entry.find("Icon=" + root + "/a,b/I,J.ICO\n"), std::string::npos) << entry;
+  for (const std::string& line : {std::string("Name=T, U\n"), "Exec=\"" + root + "/a,b/P,Q.EXE\"\n",
+                                  "Icon=" + root + "/a,b/I,J.ICO\n"})
+    EXPECT_NE(entry.find(line), std::string::npos) << entry;
 }
 
 }  // namespace

@@ -13,21 +13,18 @@
 
 namespace {
 
-// Standard input from a text.
-void feed_stdin(const std::string& text) {
-  char path[] = "/tmp/kobrix_stdin_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  FILE* f = fdopen(fd, "w");
-  fputs(text.c_str(), f);
-  fclose(f);
-  ASSERT_NE(freopen(path, "r", stdin), nullptr);
-  remove(path);
-}
-
 class TerminalIo : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(posix_set_code_page(932), 1); }
+  // Standard input from a text.
+  void feed_stdin(const std::string& text) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fflush(f);
+    ASSERT_NE(freopen(("/proc/self/fd/" + std::to_string(fileno(f))).c_str(), "r", stdin), nullptr);
+    std::fclose(f);
+  }
   int ask(uint32_t style, std::string* shown) {
     testing::internal::CaptureStderr();
     int answer = sys_message_box(nullptr, "\"C:\\App\\a.txt\" Overwrite?", "Setup", style);
@@ -36,49 +33,42 @@ class TerminalIo : public ::testing::Test {
   }
 };
 
-TEST_F(TerminalIo, EachQuestionReadsOneLine) {
-  feed_stdin("y\nN\n  c  \nYES\nmaybe\nn\n");
-  std::string shown;
-  EXPECT_EQ(ask(box_yes_no_cancel | box_icon_question, &shown), answer_yes);
-  EXPECT_NE(shown.find("Setup: \"C:\\App\\a.txt\" Overwrite?"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("[y/n/c]"), std::string::npos) << shown;
-  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_no);
-  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
-  EXPECT_EQ(ask(box_yes_no, &shown), answer_yes);
-  // A line that answers nothing is passed over.
-  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
-  EXPECT_NE(shown.find("maybe"), std::string::npos);
-}
-
-TEST_F(TerminalIo, CancelIsNoAnswerWhereItIsNotOffered) {
-  feed_stdin("c\ny\n");
-  std::string shown;
-  EXPECT_EQ(ask(box_yes_no, &shown), answer_yes);
-  EXPECT_NE(shown.find("[y/n]"), std::string::npos) << shown;
-}
-
-TEST_F(TerminalIo, EndOfInputAnswersNoOrCancel) {
-  feed_stdin("");
-  std::string shown;
-  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
-  EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
+TEST_F(TerminalIo, EachQuestionReadsOneLineAndTheEndAnswersNoOrCancel) {
+  feed_stdin("y\nN\n  c  \nYES\nmaybe\nn\nc\ny\n");
+  struct Case {
+    uint32_t style;
+    int answer;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {box_yes_no_cancel | box_icon_question, answer_yes, "Setup: \"C:\\App\\a.txt\" Overwrite?"},
+      {box_yes_no_cancel, answer_no, "[y/n/c]"},
+      {box_yes_no_cancel, answer_cancel, ""},
+      {box_yes_no, answer_yes, "[y/n]"},
+      {box_yes_no, answer_no, "maybe"},  // a line that answers nothing is passed over
+      {box_yes_no, answer_yes, ""},      // so is Cancel where it is not offered
+      {box_yes_no, answer_no, ""},       // the end of input
+      {box_yes_no_cancel, answer_cancel, ""},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    EXPECT_EQ(ask(c.style, &shown), c.answer) << shown;
+    EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+  }
   // A last line without its newline still counts.
   feed_stdin("y");
+  std::string shown;
   EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_yes);
   EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
 }
 
-TEST_F(TerminalIo, AnOkBoxOnlyShowsItsText) {
+TEST_F(TerminalIo, AnOkBoxOnlyShowsItsTextInUtf8) {
   feed_stdin("n\n");
   std::string shown;
   EXPECT_EQ(ask(box_ok | box_icon_stop | box_task_modal, &shown), answer_ok);
   EXPECT_EQ(shown, "Setup: \"C:\\App\\a.txt\" Overwrite?\n");
   // The line is still there for the next question.
   EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
-}
-
-TEST_F(TerminalIo, TextsAreShownInUtf8) {
-  feed_stdin("");
   testing::internal::CaptureStderr();
   sys_message_box(nullptr, "\x83\x5C\r\nline", "\x93\xFA", box_ok);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "\xE6\x97\xA5: \xE3\x82\xBD\nline\n");
@@ -101,15 +91,14 @@ TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {
 }
 
 TEST_F(TerminalIo, PumpingWithoutCtrlCChangesNothing) {
-  WorkArea* area = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
-  ASSERT_NE(area, nullptr);
-  wa = area;
+  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+  ASSERT_NE(wa, nullptr);
   wa->extracting = 1;
   char dialog = 0;
   sys_pump_messages(&dialog);
   EXPECT_EQ(wa->cancel_requested, 0);
+  sys_free(wa);
   wa = nullptr;
-  sys_free(area);
 }
 
 }  // namespace

@@ -233,7 +233,9 @@ TEST(ExistingFile, LastWriteTimeInSecondsOrNewestWhenUnknown) {
   ASSERT_TRUE(make_file("ancient.txt", -220924800));
   EXPECT_EQ(existing_file_time("C:\\ancient.txt"), 0xFFFFFFFFu);
   bool held = make_file("unreadable.txt", -20000000000ll);
-  if (held) EXPECT_EQ(existing_file_time("C:\\unreadable.txt"), 0xFFFFFFFFu);
+  if (held) {
+    EXPECT_EQ(existing_file_time("C:\\unreadable.txt"), 0xFFFFFFFFu);
+  }
   std::filesystem::remove_all(root);
   if (!held) GTEST_SKIP() << "the file system of " << root << " cannot hold a time before 1601";
 }
