@@ -52,19 +52,6 @@ std::vector<StoredMember> read_level2_members(const Bytes& archive) {
   return members;
 }
 
-Bytes member_header(char method, uint32_t packed, uint32_t size) {
-  Bytes h(26, 0);
-  h[0] = 26;
-  const char id[5] = {'-', 'l', 'h', method, '-'};
-  for (int i = 0; i < 5; ++i) h[2 + i] = uint8_t(id[i]);
-  for (int i = 0; i < 4; ++i) {
-    h[7 + i] = uint8_t(packed >> (8 * i));
-    h[11 + i] = uint8_t(size >> (8 * i));
-  }
-  h[20] = 2;
-  return h;
-}
-
 }  // namespace
 
 Bytes sample_text(size_t n, uint32_t seed) {
@@ -222,7 +209,13 @@ void DecodeTest::close_archive() {
 
 void DecodeTest::use_member(char method, const Bytes& packed, uint32_t size, const Bytes& trailer) {
   open_archive(packed, trailer);
-  header = member_header(method, uint32_t(packed.size()), size);
+  // A level-2 header with the method and the two sizes.
+  header = {26, 0, '-', 'l', 'h', uint8_t(method), '-'};
+  header.resize(26);
+  for (int i = 0; i < 4; ++i) {
+    header[7 + i] = uint8_t(packed.size() >> (8 * i));
+    header[11 + i] = uint8_t(size >> (8 * i));
+  }
   wa->header = header.data();
 }
 
