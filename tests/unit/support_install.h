@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,10 +90,7 @@ class InstallTest : public ::testing::Test {
 
   static std::string read_file(const std::string& path) {
     std::ifstream in(path);
-    if (!in) return "(missing)";
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(missing)";
   }
 
   // How many files there are below the data folder.

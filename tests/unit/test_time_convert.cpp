@@ -25,14 +25,8 @@ FileTime filetime_of(int64_t unix_seconds, int64_t extra_ticks = 0) {
 }
 
 SystemTime calendar(int year, int month, int day, int hour, int minute, int second) {
-  SystemTime t = {};
-  t.wYear = uint16_t(year);
-  t.wMonth = uint16_t(month);
-  t.wDay = uint16_t(day);
-  t.wHour = uint16_t(hour);
-  t.wMinute = uint16_t(minute);
-  t.wSecond = uint16_t(second);
-  return t;
+  return {uint16_t(year),   uint16_t(month),  0, uint16_t(day), uint16_t(hour),
+          uint16_t(minute), uint16_t(second), 0};
 }
 
 auto fields(const SystemTime& t) {
