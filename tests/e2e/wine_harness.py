@@ -9,17 +9,22 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from lzh import crc16  # noqa: E402
 
 SKIP = 77
 
 # Calls the relay trace records; narrowing it keeps the trace small and fast.
 TRACED = [
     "user32.MessageBoxA", "user32.SetDlgItemTextA", "user32.DialogBoxParamA",
-    "kernel32.CreateFileA", "kernel32.SetFileTime", "kernel32.SetFileAttributesA",
-    "kernel32.DeleteFileA", "kernel32.CreateDirectoryA", "kernel32._lopen",
-    "comdlg32.GetOpenFileNameA", "advapi32.RegOpenKeyExA",
+    "user32.PostMessageA", "user32.SendMessageA", "kernel32.CreateFileA", "kernel32.SetFileTime",
+    "kernel32.SetFileAttributesA", "kernel32.DeleteFileA", "kernel32.CreateDirectoryA",
+    "kernel32._lopen", "comdlg32.GetOpenFileNameA", "advapi32.RegOpenKeyExA",
+    "advapi32.RegCreateKeyExA", "advapi32.RegSetValueExA",
 ]
 
 # Message box styles as the relay trace shows them.
@@ -45,8 +50,8 @@ def find_server(wine):
 
 def missing_tools():
     wine = find_wine()
-    tools = {"wine64": wine, "wineserver": wine and find_server(wine), "Xvfb": shutil.which("Xvfb"), "xdotool": shutil.which("xdotool"),
-             "import": shutil.which("import")}
+    tools = {"wine64": wine, "wineserver": wine and find_server(wine), "Xvfb": shutil.which("Xvfb"),
+             "xdotool": shutil.which("xdotool"), "import": shutil.which("import")}
     return [name for name, path in tools.items() if path is None]
 
 
@@ -63,29 +68,6 @@ class Call:
 
 _CALL = re.compile(r"^(?:(\d+\.\d+):)?[0-9a-f]+:Call (\w+)\.(\w+)\((.*)\) ret=[0-9a-f]+$")
 _ARG = re.compile(r'\s*([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)")?\s*(?:,|$)')
-_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'"}
-
-
-def _unescape(text):
-    out, i = [], 0
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            n = text[i + 1]
-            if n == "x":
-                out.append(chr(int(text[i + 2:i + 4], 16)))
-                i += 4
-                continue
-            if n.isdigit():
-                out.append(chr(int(text[i + 1:i + 4], 8)))
-                i += 4
-                continue
-            out.append(_ESCAPES.get(n, n))
-            i += 2
-            continue
-        out.append(c)
-        i += 1
-    return "".join(out)
 
 
 def parse_relay(text):
@@ -100,7 +82,7 @@ def parse_relay(text):
             if not a:
                 break
             if a.group(3) is not None:
-                args.append(_unescape(a.group(3)))
+                args.append(a.group(3).encode("latin-1").decode("unicode_escape"))
             else:
                 # 32-bit arguments of a 64-bit program come with stale upper halves.
                 args.append(int(a.group(1), 16) & 0xFFFFFFFF)
@@ -116,14 +98,16 @@ class Run:
         self.session, self.process, self.trace_path = session, process, trace_path
         self.exit_code = None
 
-    def calls(self, function=None):
+    def trace(self):
         with open(self.trace_path, encoding="latin-1") as f:
-            found = parse_relay(f.read())
-        return [c for c in found if function is None or c.function == function]
+            return f.read()
+
+    def calls(self, function=None):
+        return [c for c in parse_relay(self.trace()) if function is None or c.function == function]
 
     def message_boxes(self):
         """(owner, text, caption, style) of every MessageBoxA so far."""
-        return [(c.args[0], c.args[1], c.args[2], c.args[3]) for c in self.calls("MessageBoxA")]
+        return [tuple(c.args[:4]) for c in self.calls("MessageBoxA")]
 
     def wait_for_call(self, function, predicate=lambda c: True, count=1, timeout=20):
         deadline = time.time() + timeout
@@ -145,14 +129,10 @@ class Run:
             self.exit_code = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             self.session.screenshot("timeout")
-            self.kill()
-            raise AssertionError("the program did not end within %d s" % timeout)
-        return self.exit_code
-
-    def kill(self):
-        if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
+            raise AssertionError("the program did not end within %d s" % timeout)
+        return self.exit_code
 
 
 class Session:
@@ -164,6 +144,7 @@ class Session:
         self.prefix = os.path.join(self.work, "prefix")
         self.home = os.path.join(self.work, "home")
         self.shots = os.path.join(self.work, "screenshots")
+        self.drive_c = os.path.join(self.prefix, "drive_c")
         self.wine = find_wine()
         self.server_tool = self.wine and find_server(self.wine)
         self.user = (65534, 65534) if os.geteuid() == 0 else None
@@ -171,10 +152,6 @@ class Session:
         self.xvfb = None
 
     # ---- paths ----
-
-    @property
-    def drive_c(self):
-        return os.path.join(self.prefix, "drive_c")
 
     def unix_path(self, windows_path):
         """C:\\a\\b as a path on this machine."""
@@ -229,12 +206,12 @@ class Session:
         return ["setpriv", "--reuid=%d" % self.user[0], "--regid=%d" % self.user[1], "--clear-groups"] + argv
 
     def wine_tool(self, *args, timeout=120):
-        """Runs a Wine program (wineboot, reg) to its end. Its output goes through
-        a file: Wine's services that it may start live on and keep a pipe open."""
-        argv = [self.wine] + list(args)
+        """Runs a Wine program (wineboot, reg) to its end; its output, both
+        streams, is returned as .stderr. The output goes through a file: Wine's
+        services that it may start live on and keep a pipe open."""
         with tempfile.TemporaryFile("w+") as out:
-            done = subprocess.run(self._command(argv), env=self._env(), stdout=out, stderr=out,
-                                  timeout=timeout)
+            done = subprocess.run(self._command([self.wine] + list(args)), env=self._env(),
+                                  stdout=out, stderr=out, timeout=timeout)
             out.seek(0)
             done.stderr = out.read()
         return done
@@ -246,18 +223,22 @@ class Session:
         return subprocess.run(self._command([self.server_tool] + list(args)), env=self._env(),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
-    def start(self, exe, args=(), cwd=None, env=None, relay=True, name="run"):
-        """Starts a program; exe is a path on this machine under the prefix."""
+    def restart(self):
+        """Ends every program of the prefix; the next one starts Wine's own
+        (the desktop, its DDE server) with its own output and options."""
+        self.server("-k")
+        self.server("-p")
+
+    def start(self, exe, args=(), cwd=None, env=None, channels="", name="run"):
+        """Starts a program with the relay trace (and further debug channels)
+        on; exe is a path on this machine under the prefix."""
         trace = os.path.join(self.work, "traces", name + ".txt")
         os.makedirs(os.path.dirname(trace), exist_ok=True)
-        extra = dict(env or {})
-        if relay:
-            extra["WINEDEBUG"] = "-all,+relay,+timestamp"
-        out = open(trace, "w")
-        process = subprocess.Popen(self._command([self.wine, exe] + list(args)), cwd=cwd or self.drive_c,
-                                   env=self._env(extra), stdout=subprocess.DEVNULL, stderr=out,
-                                   start_new_session=True)
-        out.close()
+        extra = dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
+        with open(trace, "w") as out:
+            process = subprocess.Popen(self._command([self.wine, exe] + list(args)),
+                                       cwd=cwd or self.drive_c, env=self._env(extra),
+                                       stdout=subprocess.DEVNULL, stderr=out, start_new_session=True)
         return Run(self, process, trace)
 
     # ---- set-up ----
@@ -283,6 +264,17 @@ class Session:
         if done.returncode != 0:
             raise AssertionError("reg add %s %s: %s" % (key, value, done.stderr))
 
+    def registry_value(self, key, value=None):
+        """The text of a value (the default one when value is None), or None
+        when it or its key is missing."""
+        name = value or "(Default)"
+        done = self.wine_tool("reg", "query", key, *(("/v", value) if value else ("/ve",)))
+        for line in done.stderr.splitlines() if done.returncode == 0 else []:
+            m = re.match(r"\s+" + re.escape(name) + r"\s+REG_SZ\s*(.*)$", line)
+            if m:
+                return m.group(1).rstrip("\r")
+        return None
+
     def registry_delete(self, key):
         self.wine_tool("reg", "delete", key, "/f")
 
@@ -307,8 +299,7 @@ class Session:
         os.close(read)
         self.display = ":" + number.decode().strip()
         # A server of an earlier display is stopped; this one stays between programs.
-        self.server("-k")
-        self.server("-p")
+        self.restart()
 
     def close_display(self):
         self.server("-k")
@@ -324,16 +315,14 @@ class Session:
             raise AssertionError("xdotool %s: %s" % (" ".join(args), done.stderr))
         return done.stdout
 
-    def windows(self, title):
-        out = self.xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(title), check=False)
-        return sorted(int(w) for w in out.split())
-
     def wait_window(self, title, count=1, timeout=20):
-        """The newest visible window of that title, once count of them are shown."""
+        """The newest visible window of that title, once exactly count of them
+        are shown."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            found = self.windows(title)
-            if len(found) >= count:
+            out = self.xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(title), check=False)
+            found = sorted(int(w) for w in out.split())
+            if len(found) == count:
                 return found[-1]
             time.sleep(0.05)
         self.screenshot("no-window")
@@ -347,14 +336,8 @@ class Session:
         self.xdotool("windowfocus", "--sync", str(window))
         self.xdotool("type", "--delay", "20", text)
 
-    def screenshot(self, name):
-        path = os.path.join(self.shots, name + ".png")
-        subprocess.run(["import", "-display", self.display, "-window", "root", path],
-                       capture_output=True, timeout=30)
-        return path
-
-    def window_image(self, window, name):
-        """A picture of one window."""
+    def screenshot(self, name, window="root"):
+        """A picture of the display, or of one window."""
         path = os.path.join(self.shots, name + ".png")
         subprocess.run(["import", "-display", self.display, "-window", str(window), path],
                        capture_output=True, timeout=30)
@@ -363,14 +346,6 @@ class Session:
 
 # ---- self-extracting files ----
 
-def crc16(data, crc=0):
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
 class Member:
     """One member header inside a self-extracting file's bytes."""
 
@@ -378,17 +353,14 @@ class Member:
         self.offset = offset
         self.size = struct.unpack_from("<H", data, offset)[0]
         self.method = bytes(data[offset + 2:offset + 7]).decode("latin-1")
-        self.packed, self.unpacked, self.time = struct.unpack_from("<III", data, offset + 7)
+        self.packed, self.unpacked = struct.unpack_from("<II", data, offset + 7)
         self.file_crc = struct.unpack_from("<H", data, offset + 21)[0]
-        self.name = ""
+        self.data_offset = offset + self.size
         directory, name = b"", b""
-        at = offset + 24
-        next_size = struct.unpack_from("<H", data, at)[0]
-        at += 2
-        self.crc_at = None
+        at = offset + 26
+        next_size = struct.unpack_from("<H", data, at - 2)[0]
         while next_size:
-            kind = data[at]
-            body = bytes(data[at + 1:at + next_size - 2])
+            kind, body = data[at], bytes(data[at + 1:at + next_size - 2])
             if kind == 0:
                 self.crc_at = at + 1
             elif kind == 1:
@@ -399,19 +371,14 @@ class Member:
             next_size = struct.unpack_from("<H", data, at - 2)[0]
         self.name = (directory + name).decode("latin-1")
 
-    @property
-    def data_offset(self):
-        return self.offset + self.size
-
 
 def members(data):
     archive = struct.unpack_from("<I", data, 512)[0]
     at = archive + (2 if data[512 + 601] & 0x04 else 0)
     found = []
     while at + 2 <= len(data) and struct.unpack_from("<H", data, at)[0] != 0:
-        m = Member(data, at)
-        found.append(m)
-        at = m.data_offset + (0 if m.method == "-lhd-" else m.packed)
+        found.append(Member(data, at))
+        at = found[-1].data_offset + (0 if found[-1].method == "-lhd-" else found[-1].packed)
     return found
 
 

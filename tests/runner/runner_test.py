@@ -2,10 +2,14 @@
 """End-to-end runs of the native runner on self-extracting files of exact
 shapes: the switches, the directory question, the message member, the
 overwrite rules, CRC errors, the integrity value, attributes, times, names
-that would leave the extraction directory, code pages and Ctrl-C."""
+that would leave the extraction directory, code pages, Ctrl-C, and the
+installation actions: the files a script's "$Class=" and "$Group=" lines
+leave under a scratch $XDG_DATA_HOME, the question before a registration and
+the command started in the extraction directory only after a clean run."""
 
 import argparse
 import os
+import shutil
 import signal
 import stat
 import struct
@@ -18,6 +22,7 @@ import traceback
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import lzh  # noqa: E402
 import sfx  # noqa: E402
+from payload import write_file  # noqa: E402
 
 RUNNER = None
 T_OLD = 1262322000   # 2010-01-01
@@ -36,9 +41,9 @@ class Case:
         sfx.write_sfx(path, arc, **settings)
         return path
 
-    def run(self, arc, args=(), answers="", settings=None, extra=()):
+    def run(self, arc, args=(), answers="", settings=None, env=None):
         path = self.sfx(arc, **(settings or {}))
-        r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers)
+        r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers, env=env)
         return r.returncode, r.stderr.decode("utf-8", "replace")
 
     def read(self, *parts):
@@ -92,18 +97,10 @@ def test_message_member(c):
     assert code == 1 and c.exists("a.txt"), err
 
 
-def put(path, data, mtime):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-    os.utime(path, (mtime, mtime))
-
-
 def test_overwrite_rules(c):
     arc = lzh.archive(*three_members(times=(T_OLD, T_OLD, T_OLD)))
-    a = os.path.join(c.dest, "a.txt")
     # An existing file at least as new is skipped silently, even with bit 1.
-    put(a, b"mine", T_NEW)
+    write_file(c.dest, "a.txt", b"mine", T_NEW)
     code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
     assert code == 1 and c.read("a.txt") == b"mine" and "Overwrite?" not in err, err
     # "-c": the question comes; No keeps the file, Yes replaces it.
@@ -113,11 +110,11 @@ def test_overwrite_rules(c):
     assert code == 1 and c.read("a.txt") == b"alpha\n" * 100, err
     # Cancel stops the pass: later members are not written, nothing deleted.
     os.remove(os.path.join(c.dest, "c.txt"))
-    put(os.path.join(c.dest, "sub", "b.txt"), b"old b", T_OLD - 100)
+    write_file(c.dest, "sub/b.txt", b"old b", T_OLD - 100)
     code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\nc\n")
     assert code == 1 and c.read("sub", "b.txt") == b"old b" and not c.exists("c.txt"), err
     # An older file is replaced without a question when bit 1 says so.
-    put(a, b"older", T_OLD - 1000)
+    write_file(c.dest, "a.txt", b"older", T_OLD - 1000)
     code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
     assert code == 1 and c.read("a.txt") == b"alpha\n" * 100 and "Overwrite?" not in err, err
 
@@ -236,7 +233,7 @@ def test_ctrl_c(c):
     assert c.exists("a.txt") and not c.exists("sub", "b.txt") and not c.exists("c.txt")
     # At the overwrite question Ctrl-C answers Cancel: the pass stops there
     # and deletes nothing.
-    put(os.path.join(c.dest, "a.txt"), b"old", T_OLD)
+    write_file(c.dest, "a.txt", b"old", T_OLD)
     p = subprocess.Popen([RUNNER, "--root", c.root, path, "-c", "-n", c.dest],
                          stdin=subprocess.PIPE, stderr=subprocess.PIPE,
                          stdout=subprocess.DEVNULL)
@@ -245,6 +242,109 @@ def test_ctrl_c(c):
     p.send_signal(signal.SIGINT)
     assert p.wait(30) == 1
     assert c.read("a.txt") == b"old" and not c.exists("sub", "b.txt")
+
+
+INSTALL_SCRIPT = (
+    "$InstallDir=C:\\Example\r\n"
+    "$GroupTitle=Add to the &Start Menu\r\n"
+    "$Group=Example App,Example App,EXAMPLE.EXE,\r\n"
+    "$Group=Example App,Read Me,README.TXT\r\n"
+    "$ClassTitle=Register .exd &files\r\n"
+    "$Class=.EXD,Example Data,EXAMPLE.EXE,ExampleData\r\n")
+README = b"Read me first.\r\n"
+
+
+def install(c, script, answers, readme_crc=None):
+    """Runs an archive of script, EXAMPLE.EXE and README.TXT with
+    $XDG_DATA_HOME in the scratch folder and a stand-in for xdg-open that
+    notes where and with what it ran. Returns the exit code, stderr, seconds
+    and the files written under the data folder but the caches that
+    update-mime-database makes."""
+    c.data, c.opened, c.app = (os.path.join(c.work, n) for n in ("data", "opened.txt", "root/Example"))
+    opener = os.path.join(c.work, "bin", "xdg-open")
+    os.makedirs(os.path.dirname(opener))
+    with open(opener, "w") as f:
+        f.write(f'#!/bin/sh\n{{ pwd; echo "$@"; }} > "{c.opened}.tmp"\nmv "{c.opened}.tmp" "{c.opened}"\n')
+    os.chmod(opener, 0o755)
+    arc = lzh.archive(lzh.member(b"$", script.encode()),
+                      lzh.member(b"EXAMPLE.EXE", b"MZ not really a program\r\n"),
+                      lzh.member(b"README.TXT", README, crc=readme_crc))
+    began = time.monotonic()
+    code, err = c.run(arc, answers=answers, env={"XDG_DATA_HOME": c.data,
+                                                   "PATH": os.path.dirname(opener) + ":" + os.environ["PATH"]})
+    seconds = time.monotonic() - began
+    own = [os.path.join(top, f) for top in ("applications", "mime/packages")
+           for f in sfx.tree_files(os.path.join(c.data, top))]
+    return code, err, seconds, sorted(own)
+
+
+def text_of(*parts):
+    with open(os.path.join(*parts), encoding="utf-8") as f:
+        return f.read()
+
+
+def appears(path, seconds=5.0):
+    """Whether path appears within seconds; the files are written whole (renamed)."""
+    end = time.monotonic() + seconds
+    while not os.path.exists(path) and time.monotonic() < end:
+        time.sleep(0.02)
+    return os.path.exists(path)
+
+
+def test_install_lines_become_desktop_files(c):
+    # The command starts a program from the search path in the extraction
+    # directory and is not waited for.
+    command = '$Command=sh -c "sleep 2; pwd > started.tmp; mv started.tmp started.txt"\r\n'
+    code, err, seconds, own = install(c, INSTALL_SCRIPT + command, "\ny\ny\n")
+    assert code == 1, err
+    assert seconds < 1.8, f"the command was waited for: {seconds:.1f} s"
+    assert appears(os.path.join(c.app, "started.txt"))
+    assert text_of(c.app, "started.txt") == c.app + "\n"
+    assert own == ["applications/Example_App/kobrix-Example_App-Example_App.desktop",
+                   "applications/Example_App/kobrix-Example_App-Read_Me.desktop",
+                   "applications/kobrix-exampledata.desktop",
+                   "mime/packages/kobrix-exampledata.xml"], own
+    apps = os.path.join(c.data, "applications")
+    assert text_of(apps, "kobrix-exampledata.desktop") == (
+        "[Desktop Entry]\nType=Application\nName=Example Data\n"
+        f'Exec="{c.app}/EXAMPLE.EXE" %f\nMimeType=application/x-kobrix-exampledata;\nNoDisplay=true\n')
+    package = text_of(c.data, "mime", "packages", "kobrix-exampledata.xml")
+    for part in ('<mime-type type="application/x-kobrix-exampledata">', '<glob pattern="*.exd"/>',
+                 "<comment>Example Data</comment>"):
+        assert part in package, package
+    assert text_of(apps, "Example_App", "kobrix-Example_App-Read_Me.desktop") == (
+        "[Desktop Entry]\nType=Application\nName=Read Me\n"
+        f'Exec=xdg-open "{c.app}/README.TXT"\nPath={c.app}\n')
+    if shutil.which("update-mime-database"):
+        assert "application/x-kobrix-exampledata:*.exd" in text_of(c.data, "mime", "globs2")
+
+
+def test_install_cleared_check_boxes_write_nothing(c):
+    code, err, _, _ = install(c, INSTALL_SCRIPT + "$Command=README.TXT\r\n", "\nn\nn\n")
+    assert code == 1, err
+    assert not os.path.exists(c.data), sfx.tree_files(c.data)
+    # A document is opened with xdg-open, in the extraction directory.
+    assert appears(c.opened) and text_of(c.opened) == f"{c.app}\n{c.app}/README.TXT\n"
+
+
+def test_install_crc_error_keeps_the_lines_and_drops_the_command(c):
+    code, err, _, own = install(c, INSTALL_SCRIPT + "$Command=README.TXT\r\n", "\ny\ny\n",
+                                readme_crc=lzh.crc16(README) ^ 1)
+    assert code == 1 and "CRC ERROR" in err, err
+    assert len(own) == 4, own
+    time.sleep(0.5)
+    assert not os.path.exists(c.opened), "the command ran"
+
+
+def test_install_no_to_the_question_skips_one_line(c):
+    script = ("$ClassTitle=Types\r\n$AskRegist=1\r\n"
+              "$Class=.aaa,First Type,EXAMPLE.EXE,FirstType\r\n"
+              "$Class=.bbb,Second Type,EXAMPLE.EXE,SecondType\r\n"
+              "$InstallDir=C:\\Example\r\n")
+    code, err, _, own = install(c, script, "\ny\nn\ny\n")
+    assert code == 1, err
+    assert '"First Type" Set Class?' in err and '"Second Type" Set Class?' in err, err
+    assert own == ["applications/kobrix-secondtype.desktop", "mime/packages/kobrix-secondtype.xml"], own
 
 
 def main():
