@@ -49,7 +49,8 @@ def main():
             print("FAIL: dosbox left no result (%s)" % error)
             return 1
     print("notice %r, exit code %s" % (printed, status))
-    ok = status == "1" and "32-bit Windows" in printed and printed.count("\n") == 1
+    ok = status == "1" and "32-bit Windows" in printed and printed.endswith("\r\n") \
+        and printed.count("\n") == 1
     return 0 if ok else 1
 
 
