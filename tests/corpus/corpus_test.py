@@ -25,112 +25,91 @@ def fail(archive, what):
     failures.append(f"{archive}: {what}")
 
 
-def member_path(member, root, dest):
-    name = member["name"]
+def target_of(name, root, dest):
+    """Where a member lands: names with a leading "/" under the root."""
     parts = [sfx.fold_long(p) for p in name.strip("/").split("/")]
-    base = root if name.startswith("/") else dest
-    return os.path.join(base, *parts)
+    return os.path.join(root if name.startswith("/") else dest, *parts)
 
 
-def check_archive(runner, corpus, entry, work):
-    archive = entry["archive"]
-    with open(os.path.join(corpus, archive), "rb") as f:
-        data = f.read()
-    root = os.path.join(work, "root")
-    dest = os.path.join(work, "dest")
+def run(runner, work, data):
+    """Runs data as a self-extracting file; returns the exit code, stderr and
+    the root and extraction folders."""
+    root, dest, path = (os.path.join(work, n) for n in ("root", "dest", "setup.exe"))
     os.makedirs(root)
-    path = os.path.join(work, "setup.exe")
     sfx.write_sfx(path, data)
-    result = sfx.run_runner(runner, path, ["-n", dest], root=root)
-    stderr = result.stderr.decode("utf-8", "replace")
+    result = sfx.run_runner(runner, path, ["-n", dest], root=root, timeout=60)
+    return result.returncode, result.stderr.decode("utf-8", "replace").strip(), root, dest
+
+
+def left_files(root, dest):
+    return [os.path.join(top, rel) for top in (root, dest) for rel in sfx.tree_files(top)]
+
+
+def check_archive(runner, archive, data, entry, work):
+    code, stderr, root, dest = run(runner, work, data)
     ok = entry["outcome"] == "ok"
-    if result.returncode != (1 if ok else 0):
-        fail(archive, f"exit code {result.returncode}, stderr: {stderr.strip()[:300]}")
-        return
+    if code != (1 if ok else 0):
+        return fail(archive, f"exit code {code}, stderr: {stderr[:300]}")
     if not ok:
         if entry["outcome"] not in stderr:
-            fail(archive, f"expected {entry['outcome']!r}, stderr: {stderr.strip()[:300]}")
-        left = sfx.tree_files(root) + (sfx.tree_files(dest) if os.path.isdir(dest) else [])
-        if left:
-            fail(archive, f"a failed scan wrote files: {left}")
+            fail(archive, f"expected {entry['outcome']!r}, stderr: {stderr[:300]}")
+        if left_files(root, dest):
+            fail(archive, f"a failed scan wrote files: {left_files(root, dest)}")
         return
-    if stderr.strip() and any(m in stderr for m in MESSAGES):
-        fail(archive, f"unexpected message: {stderr.strip()[:300]}")
+    if any(m in stderr for m in MESSAGES):
+        fail(archive, f"unexpected message: {stderr[:300]}")
     for member in entry["members"]:
-        target = member_path(member, root, dest)
+        target = target_of(member["name"], root, dest)
         if member["method"] == "-lhd-":
             if member["name"].endswith("/") and not os.path.isdir(target):
                 fail(archive, f"directory {member['name']} not created")
+        elif "sha256" not in member:
             continue
-        if "sha256" not in member:
-            continue
-        if not os.path.isfile(target):
+        elif not os.path.isfile(target):
             fail(archive, f"{member['name']} not extracted (looked for {target})")
-            continue
-        if sfx.sha256_of(target) != member["sha256"]:
+        elif sfx.sha256_of(target) != member["sha256"]:
             fail(archive, f"{member['name']} differs")
         # Without the Windows times the fixed part's time is the last-write time.
-        if 65 not in member["ext"] or member["os"] not in "MWw":
-            if int(os.stat(target).st_mtime) != member["time"]:
-                fail(archive, f"{member['name']} time {int(os.stat(target).st_mtime)}"
-                              f" != {member['time']}")
+        elif (65 not in member["ext"] or member["os"] not in "MWw") and \
+                int(os.stat(target).st_mtime) != member["time"]:
+            fail(archive, f"{member['name']} time {int(os.stat(target).st_mtime)} != {member['time']}")
 
 
-def damaged_variants(data, rng):
-    """Cuts at spread-out points and single changed bytes."""
-    n = len(data)
-    cuts = sorted({max(1, n * k // 24) for k in range(1, 24)} | {n - 1, n - 2, 30, 27})
-    for cut in cuts:
-        if 0 < cut < n:
-            yield f"cut at {cut}", data[:cut]
-    for _ in range(12):
-        pos = rng.randrange(n)
-        changed = bytearray(data)
-        changed[pos] ^= 1 << rng.randrange(8)
-        yield f"bit changed at {pos}", bytes(changed)
-
-
-def check_damage(runner, corpus, entry, work, rng):
-    archive = entry["archive"]
+def check_damage(runner, archive, data, entry, work, rng):
+    """Cuts at spread-out points and single changed bits."""
     if entry["outcome"] != "ok":
         return
-    with open(os.path.join(corpus, archive), "rb") as f:
-        data = f.read()
-    good = {}
-    for member in entry["members"]:
-        if "sha256" in member:
-            good[member["name"].lstrip("/")] = member["sha256"]
-    for i, (what, variant) in enumerate(damaged_variants(data, rng)):
+    n = len(data)
+    variants = [(f"cut at {cut}", data[:cut])
+                for cut in sorted({max(1, n * k // 24) for k in range(1, 24)} | {n - 1, n - 2, 30, 27})
+                if 0 < cut < n]
+    for _ in range(12):
+        pos, changed = rng.randrange(n), bytearray(data)
+        changed[pos] ^= 1 << rng.randrange(8)
+        variants.append((f"bit changed at {pos}", bytes(changed)))
+    for i, (what, variant) in enumerate(variants):
         case = os.path.join(work, f"case{i}")
-        root = os.path.join(case, "root")
-        dest = os.path.join(case, "dest")
-        os.makedirs(root)
-        path = os.path.join(case, "setup.exe")
-        sfx.write_sfx(path, variant)
         try:
-            result = sfx.run_runner(runner, path, ["-n", dest], root=root, timeout=60)
+            code, stderr, root, dest = run(runner, case, variant)
         except Exception as e:  # a hang is a failure like any other
             fail(archive, f"{what}: {e}")
             continue
-        stderr = result.stderr.decode("utf-8", "replace")
-        if result.returncode not in (0, 1):
-            fail(archive, f"{what}: exit code {result.returncode}: {stderr.strip()[:200]}")
+        if code not in (0, 1):
+            fail(archive, f"{what}: exit code {code}: {stderr[:200]}")
             continue
-        left = [("", p) for p in (sfx.tree_files(dest) if os.path.isdir(dest) else [])]
-        left += [("/", p) for p in sfx.tree_files(root)]
+        good = {}  # a name may stand for several members
+        for m in entry["members"]:
+            if "sha256" in m:
+                good.setdefault(target_of(m["name"], root, dest), set()).add(m["sha256"])
         complete = 0
-        for _, rel in left:
-            full = os.path.join(dest if _ == "" else root, rel)
-            expected = [s for name, s in good.items()
-                        if os.path.join(*[sfx.fold_long(p) for p in name.split("/")]) == rel]
-            if not expected or sfx.sha256_of(full) not in expected:
-                fail(archive, f"{what}: damaged file left behind: {rel}")
+        for path in left_files(root, dest):
+            if sfx.sha256_of(path) not in good.get(path, ()):
+                fail(archive, f"{what}: damaged file left behind: {os.path.relpath(path, case)}")
             else:
                 complete += 1
-        if complete < len(good) and not any(m in stderr for m in MESSAGES):
-            # A cut exactly between two members ends the archive cleanly.
-            if not what.startswith("cut"):
-                fail(archive, f"{what}: members missing without a message")
+        # A cut exactly between two members ends the archive cleanly.
+        if complete < len(good) and not any(m in stderr for m in MESSAGES) and not what.startswith("cut"):
+            fail(archive, f"{what}: members missing without a message")
 
 
 def main():
@@ -145,18 +124,18 @@ def main():
         return 0
     entries = [json.loads(line) for line in open(manifest) if line.strip()]
     rng = random.Random(20261206)
-    checked = 0
     for entry in entries:
+        with open(os.path.join(args.corpus, entry["archive"]), "rb") as f:
+            data = f.read()
         with tempfile.TemporaryDirectory() as work:
             if args.damage:
-                check_damage(args.runner, args.corpus, entry, work, rng)
+                check_damage(args.runner, entry["archive"], data, entry, work, rng)
             else:
-                check_archive(args.runner, args.corpus, entry, work)
-        checked += 1
+                check_archive(args.runner, entry["archive"], data, entry, work)
     for f in failures:
         print("FAIL", f)
-    print(f"{checked - len({f.split(':')[0] for f in failures})} passed, "
-          f"{len({f.split(':')[0] for f in failures})} failed")
+    failed = len({f.split(":")[0] for f in failures})
+    print(f"{len(entries) - failed} passed, {failed} failed")
     return 1 if failures else 0
 
 
