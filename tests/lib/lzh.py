@@ -1,6 +1,6 @@
-"""A small writer of level-2 LZH headers with stored (-lh0-) and directory
-(-lhd-) members, for tests that need archives of exact shapes: names of any
-bytes, chosen attributes and times, special members, damaged fields."""
+"""A small writer of level-2 LZH headers with stored (-lh0-) members, for
+tests that need archives of exact shapes: names of any bytes, chosen
+attributes and times, special members, wrong CRCs."""
 
 import struct
 
@@ -24,59 +24,30 @@ def crc16(data, crc=0):
     return crc
 
 
-def unix_to_filetime(seconds):
-    return (seconds + 11644473600) * 10000000
-
-
-def member(name, data=b"", method=b"-lh0-", time=1262322000, attr=0x20, os_id=b"W",
-           dirname=None, windows_times=None, windows_attr=None, packed=None, crc=None):
+def member(name, data=b"", time=1262322000, attr=0x20, os_id=b"W", dirname=None,
+           windows_times=None, crc=None):
     """One member record: header and data. name and dirname are bytes;
-    dirname components are separated by 0xFF as stored."""
-    if method == b"-lhd-":
-        data = b""
-    exts = []
-    exts.append(b"\x01" + name)
+    dirname components are separated by 0xFF as stored; crc replaces the
+    data's CRC-16 in the header."""
+    exts = [b"\x01" + name]
     if dirname is not None:
         exts.append(b"\x02" + dirname)
-    if windows_attr is not None:
-        exts.append(b"\x40" + struct.pack("<H", windows_attr))
     if windows_times is not None:
-        exts.append(b"\x41" + b"".join(struct.pack("<Q", unix_to_filetime(t))
+        exts.append(b"\x41" + b"".join(struct.pack("<Q", (t + 11644473600) * 10000000)
                                        for t in windows_times))
-    exts.append(b"\x00\x00\x00")  # header CRC, filled in below
-    body = bytearray()
-    for e in exts:
-        body += e
-    # fixed part (24 bytes) + first next-size field + each ext with its trailing size
-    sizes = [len(e) + 2 for e in exts]
-    header_size = 24 + 2 + sum(sizes)
-    fixed = bytearray(24)
-    struct.pack_into("<H", fixed, 0, header_size)
-    fixed[2:7] = method
-    struct.pack_into("<I", fixed, 7, len(data) if packed is None else packed)
-    struct.pack_into("<I", fixed, 11, len(data))
-    struct.pack_into("<I", fixed, 15, time & 0xFFFFFFFF)
-    fixed[19] = attr
-    fixed[20] = 2
-    struct.pack_into("<H", fixed, 21, crc16(data) if crc is None else crc)
-    fixed[23:24] = os_id
-    header = bytearray(fixed)
-    header += struct.pack("<H", sizes[0])
-    crc_pos = None
-    for i, e in enumerate(exts):
-        if e[0] == 0:
-            crc_pos = len(header) + 1
-        header += e
-        header += struct.pack("<H", sizes[i + 1] if i + 1 < len(exts) else 0)
-    assert len(header) == header_size
-    struct.pack_into("<H", header, crc_pos, crc16(bytes(header)))
+    exts.append(b"\x00\x00\x00")  # the header CRC, filled in below
+    header = bytearray(24)
+    header[2:7] = b"-lh0-"
+    struct.pack_into("<IIIBBH", header, 7, len(data), len(data), time & 0xFFFFFFFF, attr, 2,
+                     crc16(data) if crc is None else crc)
+    header[23:24] = os_id
+    for e in exts:  # each extended header behind its size
+        header += struct.pack("<H", len(e) + 2) + e
+    header += b"\x00\x00"
+    struct.pack_into("<H", header, 0, len(header))
+    struct.pack_into("<H", header, len(header) - 4, crc16(header))
     return bytes(header) + data
 
 
-def archive(*members, end=b"\x00"):
-    return b"".join(members) + end
-
-
-def file_crc_field_offset():
-    """Offset of the file-CRC field inside a header."""
-    return 21
+def archive(*members):
+    return b"".join(members) + b"\x00"

@@ -2,6 +2,8 @@
 
 import os
 
+from sfx import tree_files
+
 _WORDS = [b"archive", b"member", b"header", b"window", b"table", b"kobrix", b"data",
           b"\xe3\x81\x82", b"0123", b"setup", b"\r\n", b"  ", b"return", b"{", b"}"]
 
@@ -21,3 +23,27 @@ def write_file(top, rel, data, stamp):
     with open(path, "wb") as f:
         f.write(data)
     os.utime(path, (stamp, stamp))
+
+
+def compare_trees(source, extracted, label, check_times=True):
+    """What differs between the two trees: folders and files missing,
+    contents, last-write times, files that are not in source."""
+    problems = []
+    for dirpath, dirs, files in os.walk(source):
+        rel_dir = os.path.relpath(dirpath, source)
+        problems += [f"{label}: folder {os.path.join(rel_dir, d)} missing" for d in dirs
+                     if not os.path.isdir(os.path.join(extracted, rel_dir, d))]
+        for name in files:
+            rel = os.path.normpath(os.path.join(rel_dir, name))
+            a, b = os.path.join(source, rel), os.path.join(extracted, rel)
+            if not os.path.isfile(b):
+                problems.append(f"{label}: {rel} missing")
+                continue
+            with open(a, "rb") as fa, open(b, "rb") as fb:
+                if fa.read() != fb.read():
+                    problems.append(f"{label}: {rel} differs")
+                    continue
+            if check_times and int(os.stat(a).st_mtime) != int(os.stat(b).st_mtime):
+                problems.append(f"{label}: {rel} time {int(os.stat(b).st_mtime)} != {int(os.stat(a).st_mtime)}")
+    extra = set(tree_files(extracted)) - set(tree_files(source))
+    return problems + [f"{label}: unexpected {e}" for e in sorted(extra)]

@@ -9,7 +9,6 @@ import subprocess
 
 STUB_SIZE = 1120
 SETTINGS_OFFSET = 512
-SETTINGS_SIZE = 603
 
 
 def bare_stub():
@@ -21,41 +20,20 @@ def bare_stub():
     return stub
 
 
-def settings_record(archive_offset, title=b"", install_title=b"", install_dir=b"",
-                    command=b"", flags=0, restore_attributes=0):
-    rec = bytearray(SETTINGS_SIZE)
-    struct.pack_into("<I", rec, 0, archive_offset)
-    for offset, width, value in ((4, 41, title), (45, 41, install_title),
-                                 (86, 256, install_dir), (342, 256, command)):
-        assert len(value) < width
-        rec[offset:offset + len(value)] = value
-    rec[601] = flags
-    rec[602] = restore_attributes
-    return rec
-
-
-def wrap(archive, **settings):
-    """stub + settings record + archive: a self-extracting file's bytes."""
+def write_sfx(path, archive, flags=0, restore_attributes=0):
+    """Writes stub + settings record (the archive behind the stub, the two
+    switch bytes) + archive: a self-extracting file."""
     data = bare_stub()
-    data[SETTINGS_OFFSET:SETTINGS_OFFSET + SETTINGS_SIZE] = settings_record(STUB_SIZE, **settings)
-    return bytes(data) + archive
-
-
-def write_sfx(path, archive, **settings):
+    struct.pack_into("<I", data, SETTINGS_OFFSET, STUB_SIZE)
+    data[SETTINGS_OFFSET + 601:SETTINGS_OFFSET + 603] = bytes([flags, restore_attributes])
     with open(path, "wb") as f:
-        f.write(wrap(archive, **settings))
+        f.write(bytes(data) + archive)
 
 
 def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120):
-    cmd = [runner]
-    if root is not None:
-        cmd += ["--root", root]
-    cmd += [sfx] + list(args)
-    full_env = dict(os.environ)
-    if env:
-        full_env.update(env)
-    return subprocess.run(cmd, input=answers.encode(), stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=timeout, env=full_env)
+    cmd = [runner] + (["--root", root] if root is not None else []) + [sfx] + list(args)
+    return subprocess.run(cmd, input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout, env=dict(os.environ, **(env or {})))
 
 
 def sha256_of(path):
