@@ -25,11 +25,12 @@ import time
 import traceback
 
 import wine_harness as wh
-from wine_harness import MB_ERROR, MB_EXCLAMATION, MB_QUESTION_YES_NO, MB_QUESTION_YES_NO_CANCEL
 
 TITLE = "Kobrix E2E"
 T0 = 1000000000  # 2001-09-09 01:46:40 UTC, the time of every packed file
 GENERIC_WRITE = 0x40000000
+# Message box styles: task-modal, with an icon and buttons.
+MB_ERROR, MB_EXCLAMATION, MB_QUESTION_YES_NO, MB_QUESTION_YES_NO_CANCEL = 0x2010, 0x2030, 0x2024, 0x2023
 SMALL = {"a.txt": b"alpha\n", "sub/b.txt": b"beta\n"}
 
 
@@ -51,18 +52,14 @@ class Payloads:
             path = os.path.join(top, rel)
             os.makedirs(path if content is None else os.path.dirname(path), exist_ok=True)
             if content is not None:
-                with open(path, "wb") as f:
-                    f.write(content)
+                write(path, content)
         for rel in sorted(files, key=len, reverse=True):
             os.utime(os.path.join(top, rel), (T0, T0))
         return top
 
     def text(self, name, content):
         """A message or script file."""
-        path = os.path.join(self.sources, name)
-        with open(path, "wb") as f:
-            f.write(content)
-        return path
+        return write(os.path.join(self.sources, name), content)
 
     def pack(self, name, top, paths, *options):
         exe = os.path.join(self.out, name + ".exe")
@@ -82,9 +79,7 @@ class Payloads:
         """A copy of exe with change(bytearray) applied."""
         data = bytearray(read(exe))
         change(data)
-        path = os.path.join(self.out, name + ".exe")
-        with open(path, "wb") as f:
-            f.write(data)
+        path = write(os.path.join(self.out, name + ".exe"), data)
         self.session.give(path)
         return path
 
@@ -92,6 +87,12 @@ class Payloads:
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
 
 
 def check(condition, what):
@@ -117,10 +118,6 @@ def dialog_of(run):
 
 def texts_of(run, control):
     return [c.args[2] for c in run.calls("SetDlgItemTextA") if c.args[1] == control]
-
-
-def writes_of(run):
-    return [c.args[0] for c in run.calls("CreateFileA") if c.args[1] == GENERIC_WRITE]
 
 
 def expect_box(run, owner, text, style):
@@ -265,7 +262,8 @@ def cancel_before_extraction(s, p):
     s.keys(main_window(s), "Escape")
     check_exit(run, 0)
     check(not os.path.exists(target), "the directory was made")
-    check(not run.calls("CreateDirectoryA") and not writes_of(run), "something was written")
+    writes = [c for c in run.calls("CreateFileA") if c.args[1] == GENERIC_WRITE]
+    check(not run.calls("CreateDirectoryA") and not writes, "something was written: %s" % writes)
 
 
 @case("extract")
@@ -299,10 +297,7 @@ def overwrite_setup(s, p, name, *options, read_only_member=False):
     exe = p.pack(name, top, ["a.txt", "b.txt", "c.txt"], "--dir", "C:\\e2e\\" + name, *options)
     target = s.folder("C:\\e2e\\" + name)
     for rel, content, when in (("a.txt", b"old a\n", T0 - 1000), ("b.txt", b"newer b\n", T0 + 1000)):
-        path = os.path.join(target, rel)
-        with open(path, "wb") as f:
-            f.write(content)
-        os.utime(path, (when, when))
+        os.utime(write(os.path.join(target, rel), content), (when, when))
     s.give(target)
     return exe, target
 
@@ -332,17 +327,17 @@ def second_ok_starts_no_second_pass(s, p):
             break
     else:
         raise AssertionError("OK could not be pressed before the timer fired")
-    boxes = [b for b in run.message_boxes() if "Overwrite?" in b[1]]
-    check(len(boxes) == 1, "a second pass asked again: %s" % boxes)
+    # Yes replaces the older a.txt; the newer b.txt is kept without a question.
+    check(len(run.message_boxes()) == 1, "a second pass asked again: %s" % run.message_boxes())
+    expect_box(run, dialog_of(run), '"C:/e2e/second-ok/a.txt" Overwrite?', MB_QUESTION_YES_NO_CANCEL)
     check(len(texts_of(run, 101)) == 3, "members shown: %s" % texts_of(run, 101))
     check(contents(target, "a.txt") == b"new a\n", "a.txt was not replaced")
+    check(contents(target, "b.txt") == b"newer b\n", "the newer b.txt was replaced")
     check(contents(target, "c.txt") == b"new c\n", "c.txt was not extracted")
 
 
-# The answer to the question about a.txt, then a.txt and c.txt after the run;
-# the newer b.txt is kept without a question.
-for key, a, c in (("y", b"new a\n", b"new c\n"), ("n", b"old a\n", b"new c\n"),
-                  ("Escape", b"old a\n", None)):
+# The answer to the question about a.txt, then a.txt and c.txt after the run.
+for key, a, c in (("n", b"old a\n", b"new c\n"), ("Escape", b"old a\n", None)):
     def overwrite_answered(s, p, key=key, a=a, c=c):
         name = "ow-" + key.lower()
         exe, target = overwrite_setup(s, p, name)

@@ -3,6 +3,7 @@ test run, programs started as an unprivileged user (Wine lets root write to
 read-only files), keys sent with xdotool, and the calls the program makes read
 back from Wine's relay trace."""
 
+import collections
 import os
 import re
 import shutil
@@ -27,44 +28,20 @@ TRACED = [
     "advapi32.RegCreateKeyExA", "advapi32.RegSetValueExA",
 ]
 
-# Message box styles as the relay trace shows them.
-MB_ERROR = 0x2010  # task-modal, stop icon, OK
-MB_EXCLAMATION = 0x2030  # task-modal, exclamation icon, OK
-MB_QUESTION_YES_NO = 0x2024
-MB_QUESTION_YES_NO_CANCEL = 0x2023
-
-
-def find_wine():
-    for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64")):
-        if candidate and os.access(candidate, os.X_OK):
-            return candidate
-    return None
-
-
-def find_server(wine):
-    for candidate in (os.path.join(os.path.dirname(wine), "wineserver"), shutil.which("wineserver")):
-        if candidate and os.access(candidate, os.X_OK):
-            return candidate
-    return None
+# Debian keeps wine64 and wineserver in /usr/lib/wine, off the search path.
+_PATH = "/usr/lib/wine:" + os.environ.get("PATH", "")
+WINE, WINESERVER = (shutil.which(name, path=_PATH) for name in ("wine64", "wineserver"))
 
 
 def missing_tools():
-    wine = find_wine()
-    tools = {"wine64": wine, "wineserver": wine and find_server(wine), "Xvfb": shutil.which("Xvfb"),
+    tools = {"wine64": WINE, "wineserver": WINESERVER, "Xvfb": shutil.which("Xvfb"),
              "xdotool": shutil.which("xdotool"), "import": shutil.which("import")}
     return [name for name, path in tools.items() if path is None]
 
 
-class Call:
-    """One traced call: function name, arguments (numbers as integers,
-    strings as text) and the time it was made, in seconds."""
-
-    def __init__(self, function, args, when):
-        self.function, self.args, self.when = function, args, when
-
-    def __repr__(self):
-        return "%s%r" % (self.function, tuple(self.args))
-
+# One traced call: function name, arguments (numbers as integers, strings as
+# text) and the time it was made, in seconds.
+Call = collections.namedtuple("Call", "function args when")
 
 _CALL = re.compile(r"^(?:(\d+\.\d+):)?[0-9a-f]+:Call (\w+)\.(\w+)\((.*)\) ret=[0-9a-f]+$")
 _ARG = re.compile(r'\s*([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)")?\s*(?:,|$)')
@@ -145,8 +122,6 @@ class Session:
         self.home = os.path.join(self.work, "home")
         self.shots = os.path.join(self.work, "screenshots")
         self.drive_c = os.path.join(self.prefix, "drive_c")
-        self.wine = find_wine()
-        self.server_tool = self.wine and find_server(self.wine)
         self.user = (65534, 65534) if os.geteuid() == 0 else None
         self.display = None
         self.xvfb = None
@@ -210,7 +185,7 @@ class Session:
         streams, is returned as .stderr. The output goes through a file: Wine's
         services that it may start live on and keep a pipe open."""
         with tempfile.TemporaryFile("w+") as out:
-            done = subprocess.run(self._command([self.wine] + list(args)), env=self._env(),
+            done = subprocess.run(self._command([WINE] + list(args)), env=self._env(),
                                   stdout=out, stderr=out, timeout=timeout)
             out.seek(0)
             done.stderr = out.read()
@@ -220,7 +195,7 @@ class Session:
         """Runs the Wine server with options: -k stops it, -w waits for its end,
         -p keeps it (and Wine's own services) running between programs."""
         # The server stays behind as a daemon: its output must not be a pipe waited for.
-        return subprocess.run(self._command([self.server_tool] + list(args)), env=self._env(),
+        return subprocess.run(self._command([WINESERVER] + list(args)), env=self._env(),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def restart(self):
@@ -236,7 +211,7 @@ class Session:
         os.makedirs(os.path.dirname(trace), exist_ok=True)
         extra = dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
         with open(trace, "w") as out:
-            process = subprocess.Popen(self._command([self.wine, exe] + list(args)),
+            process = subprocess.Popen(self._command([WINE, exe] + list(args)),
                                        cwd=cwd or self.drive_c, env=self._env(extra),
                                        stdout=subprocess.DEVNULL, stderr=out, start_new_session=True)
         return Run(self, process, trace)
@@ -279,7 +254,7 @@ class Session:
         self.wine_tool("reg", "delete", key, "/f")
 
     def cleanup(self):
-        if self.server_tool and os.path.isdir(self.prefix):
+        if WINESERVER and os.path.isdir(self.prefix):
             self.server("-k")
 
     # ---- display ----
