@@ -108,7 +108,7 @@ def check_damage(runner, archive, data, entry, work, rng):
             else:
                 complete += 1
         # A cut exactly between two members ends the archive cleanly.
-        if complete < len(good) and not any(m in stderr for m in MESSAGES) and not what.startswith("cut"):
+        if complete < len(good) and not what.startswith("cut") and not any(m in stderr for m in MESSAGES):
             fail(archive, f"{what}: members missing without a message")
 
 

@@ -440,8 +440,10 @@ for name, text, change, options in (
 # are not written.
 for name, change, options, box, a_stays in (
         ("crc", file_crc_changed, (), '"C:/e2e/crc/a.txt" CRC ERROR', False),
-        ("read-error", stored_size_grown, ("--method", "lh0"), '"C:\\pay\\read-error.exe" Read ERROR', True),
-        ("bad-table", table_of_bad_symbol, ("--method", "lh5"), '"C:\\pay\\bad-table.exe" Bad table', False),
+        ("read-error", stored_size_grown, ("--method", "lh0"),
+         '"C:\\pay\\read-error.exe" Read ERROR', True),
+        ("bad-table", table_of_bad_symbol, ("--method", "lh5"),
+         '"C:\\pay\\bad-table.exe" Bad table', False),
         ("write-error", lambda d: None, ("--overwrite", "--no-date-check"),
          '"C:/e2e/write-error/a.txt" Write ERROR', False)):
     def extract_failure(s, p, name=name, change=change, options=options, box=box, a_stays=a_stays):
@@ -617,7 +619,8 @@ def no_program_manager_bounds_the_wait(s, p):
     check(seconds < 2 * (3 + 2) + 4, "the walk took %.1f s" % seconds)
     initiates = [c for c in run.calls("SendMessageA") if c.args[1] == WM_DDE_INITIATE]
     check(len(initiates) == 2, "initiates: %s" % initiates)
-    check(not [c for c in run.calls("PostMessageA") if c.args[1] == WM_DDE_EXECUTE], "a command was posted")
+    check(not [c for c in run.calls("PostMessageA") if c.args[1] == WM_DDE_EXECUTE],
+          "a command was posted")
     check(os.path.isfile(os.path.join(dest, "started.txt")), "the walk did not go on to the command")
 
 

@@ -43,7 +43,8 @@ def compare_trees(source, extracted, label, check_times=True):
                 if fa.read() != fb.read():
                     problems.append(f"{label}: {rel} differs")
                     continue
-            if check_times and int(os.stat(a).st_mtime) != int(os.stat(b).st_mtime):
-                problems.append(f"{label}: {rel} time {int(os.stat(b).st_mtime)} != {int(os.stat(a).st_mtime)}")
+            times = int(os.stat(b).st_mtime), int(os.stat(a).st_mtime)
+            if check_times and times[0] != times[1]:
+                problems.append(f"{label}: {rel} time {times[0]} != {times[1]}")
     extra = set(tree_files(extracted)) - set(tree_files(source))
     return problems + [f"{label}: unexpected {e}" for e in sorted(extra)]

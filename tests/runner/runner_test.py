@@ -264,14 +264,15 @@ def install(c, script, answers, readme_crc=None):
     opener = os.path.join(c.work, "bin", "xdg-open")
     os.makedirs(os.path.dirname(opener))
     with open(opener, "w") as f:
-        f.write(f'#!/bin/sh\n{{ pwd; echo "$@"; }} > "{c.opened}.tmp"\nmv "{c.opened}.tmp" "{c.opened}"\n')
+        f.write(f'#!/bin/sh\n{{ pwd; echo "$@"; }} > "{c.opened}.tmp"\n'
+                f'mv "{c.opened}.tmp" "{c.opened}"\n')
     os.chmod(opener, 0o755)
     arc = lzh.archive(lzh.member(b"$", script.encode()),
                       lzh.member(b"EXAMPLE.EXE", b"MZ not really a program\r\n"),
                       lzh.member(b"README.TXT", README, crc=readme_crc))
     began = time.monotonic()
-    code, err = c.run(arc, answers=answers, env={"XDG_DATA_HOME": c.data,
-                                                   "PATH": os.path.dirname(opener) + ":" + os.environ["PATH"]})
+    path = os.path.dirname(opener) + ":" + os.environ["PATH"]
+    code, err = c.run(arc, answers=answers, env={"XDG_DATA_HOME": c.data, "PATH": path})
     seconds = time.monotonic() - began
     own = [os.path.join(top, f) for top in ("applications", "mime/packages")
            for f in sfx.tree_files(os.path.join(c.data, top))]
@@ -304,7 +305,8 @@ def test_install_lines_become_desktop_files(c):
                    "applications/Example_App/kobrix-Example_App-Read_Me.desktop",
                    "applications/kobrix-exampledata.desktop",
                    "mime/packages/kobrix-exampledata.xml"], own
-    assert f'Exec="{c.app}/EXAMPLE.EXE" %f' in text_of(c.data, "applications", "kobrix-exampledata.desktop")
+    entry = text_of(c.data, "applications", "kobrix-exampledata.desktop")
+    assert f'Exec="{c.app}/EXAMPLE.EXE" %f' in entry, entry
     if shutil.which("update-mime-database"):
         assert "application/x-kobrix-exampledata:*.exd" in text_of(c.data, "mime", "globs2")
 
