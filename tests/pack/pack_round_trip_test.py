@@ -15,7 +15,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
-from payload import text_block, write_file  # noqa: E402
+from payload import compare_trees, text_block, write_file  # noqa: E402
 
 
 
@@ -43,31 +43,6 @@ def archive_part(exe):
         data = f.read()
     (offset,) = struct.unpack_from("<I", data, 512)
     return data[offset:]
-
-
-def compare_trees(source, extracted, label, check_times):
-    problems = []
-    for dirpath, dirs, files in os.walk(source):
-        rel_dir = os.path.relpath(dirpath, source)
-        for d in dirs:
-            if not os.path.isdir(os.path.join(extracted, rel_dir, d)):
-                problems.append(f"{label}: folder {os.path.join(rel_dir, d)} missing")
-        for name in files:
-            rel = os.path.normpath(os.path.join(rel_dir, name))
-            a, b = os.path.join(source, rel), os.path.join(extracted, rel)
-            if not os.path.isfile(b):
-                problems.append(f"{label}: {rel} missing")
-                continue
-            with open(a, "rb") as fa, open(b, "rb") as fb:
-                if fa.read() != fb.read():
-                    problems.append(f"{label}: {rel} differs")
-                    continue
-            if check_times and int(os.stat(a).st_mtime) != int(os.stat(b).st_mtime):
-                problems.append(f"{label}: {rel} time {int(os.stat(b).st_mtime)}"
-                                f" != {int(os.stat(a).st_mtime)}")
-    extra = set(sfx.tree_files(extracted)) - set(sfx.tree_files(source))
-    problems += [f"{label}: unexpected {e}" for e in sorted(extra)]
-    return problems
 
 
 def main():
