@@ -62,6 +62,8 @@ def three_members(times=(T_NEW, T_NEW, T_NEW)):
 
 def test_auto_start_and_switches(c):
     arc = lzh.archive(*three_members())
+    # A directory given outside the root is made with the folders on the way to it.
+    c.dest = os.path.join(c.work, "made", "on the way", "dest")
     code, err = c.run(arc, ["-n", c.dest])
     assert code == 1, err
     assert c.read("a.txt") == b"alpha\n" * 100 and c.read("sub", "b.txt") == b"bravo\n" * 100
