@@ -47,6 +47,23 @@ void check_width(const std::string& option, const std::string& value, size_t wid
   }
 }
 
+// The settings flag an option sets; 0 for other options.
+uint8_t flag_of(const std::string& option) {
+  static const struct {
+    const char* option;
+    uint8_t flag;
+  } flags[] = {
+      {"--auto-start", flag_auto_start},
+      {"--overwrite", flag_overwrite},
+      {"--integrity", flag_integrity},
+      {"--no-date-check", flag_no_date_check},
+  };
+  for (const auto& f : flags) {
+    if (option == f.option) return f.flag;
+  }
+  return 0;
+}
+
 }  // namespace
 
 PackOptions parse_options(const std::vector<std::string>& args) {
@@ -102,18 +119,9 @@ PackOptions parse_options(const std::vector<std::string>& args) {
     } else if (arg == "--command") {
       options.command = take_value();
       check_width(arg, options.command, max_command);
-    } else if (arg == "--auto-start") {
+    } else if (const uint8_t flag = flag_of(arg)) {
       no_value();
-      options.flags |= flag_auto_start;
-    } else if (arg == "--overwrite") {
-      no_value();
-      options.flags |= flag_overwrite;
-    } else if (arg == "--integrity") {
-      no_value();
-      options.flags |= flag_integrity;
-    } else if (arg == "--no-date-check") {
-      no_value();
-      options.flags |= flag_no_date_check;
+      options.flags |= flag;
     } else if (arg == "--restore-attributes") {
       no_value();
       options.restore_attributes = true;
