@@ -19,11 +19,6 @@ constexpr uint16_t attribute_read_only = 0x01;
 constexpr uint16_t attribute_directory = 0x10;
 constexpr uint16_t attribute_archive = 0x20;
 
-std::string folder_path(const std::string& folder, const std::string& path) {
-  if (folder.empty() || (!path.empty() && path[0] == '/')) return path;
-  return folder + "/" + path;
-}
-
 struct Walk {
   const std::vector<FileIdentity>& skip;
   std::vector<PlannedMember> members;
@@ -179,7 +174,7 @@ std::vector<PlannedMember> list_members(const std::vector<InputPath>& inputs,
       noted = true;
     }
     const std::string name = member_name_of(input.path);
-    walk.add(folder_path(input.folder, input.path), name);
+    walk.add(path_in_folder(input.folder, input.path), name);
   }
   return walk.members;
 }

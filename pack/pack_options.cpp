@@ -33,12 +33,12 @@ const char usage_text[] =
     "FILE arguments of options are read from the current folder; -C applies to PATHs.\n"
     "Exit code: 0 when the file was written, 1 on an error, 2 on a usage error.\n";
 
-namespace {
-
-std::string join_folder(const std::string& folder, const std::string& dir) {
-  if (folder.empty() || (!dir.empty() && dir[0] == '/')) return dir;
-  return folder + "/" + dir;
+std::string path_in_folder(const std::string& folder, const std::string& path) {
+  if (folder.empty() || (!path.empty() && path[0] == '/')) return path;
+  return folder + "/" + path;
 }
+
+namespace {
 
 void check_width(const std::string& option, const std::string& value, size_t width) {
   if (value.size() > width) {
@@ -104,7 +104,7 @@ PackOptions parse_options(const std::vector<std::string>& args) {
     } else if (arg == "-C" || arg == "--directory") {
       const std::string dir = take_value();
       if (dir.empty()) throw UsageError(arg + ": the folder name is empty");
-      folder = join_folder(folder, dir);
+      folder = path_in_folder(folder, dir);
     } else if (arg == "--stub") {
       options.stub = take_value();
     } else if (arg == "--title") {

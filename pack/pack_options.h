@@ -13,6 +13,9 @@ struct InputPath {
   std::string path;
 };
 
+// path as seen from the current folder: itself when absolute or folder is empty.
+std::string path_in_folder(const std::string& folder, const std::string& path);
+
 struct PackOptions {
   std::string output;
   std::string stub;  // empty: kobrix-stub.exe beside kobrix-pack
