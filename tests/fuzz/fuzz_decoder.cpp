@@ -15,6 +15,7 @@
 #include "decode/decode.h"
 #include "fuzz_platform.h"
 #include "startup/startup.h"
+#include "tests/unit/support_reference_decoder.h"
 
 namespace {
 
@@ -31,42 +32,6 @@ uint8_t header[26];
 const uint8_t* packed;
 size_t packed_size;
 bool to_file;
-
-// The decoding loop as the routines describe it, one byte at a time.
-void reference_decode() {
-  wa->member_size = get_u32(wa->header + 11);
-  wa->packed_remaining = get_u32(wa->header + 7);
-  wa->crc = 0;
-  wa->ring_size = ring_capacity;
-  start_member_decoding(char(wa->header[5]));
-  wa->out_count = 0;
-  wa->ring_fill = 0;
-  auto put = [](uint8_t byte, uint32_t done) {
-    wa->ring[wa->ring_fill++] = byte;
-    if (wa->ring_fill != wa->ring_size) return;
-    flush_ring(int32_t(wa->ring_size));
-    if (wa->output_file != invalid_file) show_progress(done, wa->member_size);
-    wa->ring_fill = 0;
-  };
-  while (wa->out_count < wa->member_size) {
-    uint16_t c = next_lit_symbol();
-    if (c <= 255) {
-      put(uint8_t(c), wa->out_count + 1);
-      ++wa->out_count;
-      continue;
-    }
-    uint32_t length = c - 253u;
-    uint32_t d = next_position();
-    wa->out_count += length;
-    uint32_t src = (wa->ring_fill - d - 1) & 0xFFFF;
-    for (uint32_t k = 0; k < length; ++k) put(wa->ring[(src + k) & 0xFFFF], wa->out_count);
-  }
-  if (wa->ring_fill != 0) {
-    flush_ring(int32_t(wa->ring_fill));
-    if (wa->output_file != invalid_file)
-      show_progress(wa->out_count + wa->ring_fill, wa->member_size);
-  }
-}
 
 Outcome run(void (*decoder)()) {
   std::memset(area, 0, sizeof(WorkArea));
@@ -132,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   header[20] = 2;
 
   Outcome fast = run(decode_member);
-  Outcome reference = run(reference_decode);
+  Outcome reference = run(reference_decode_member);
   if (std::memcmp(&fast, &reference, sizeof fast) != 0) __builtin_trap();
   return 0;
 }

@@ -124,46 +124,6 @@ uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial) {
   return crc;
 }
 
-void reference_decode_member() {
-  const uint8_t* h = wa->header;
-  wa->member_size = get_u32(h + 11);
-  wa->packed_remaining = get_u32(h + 7);
-  wa->crc = 0;
-  wa->ring_size = 65536;
-  start_member_decoding(char(h[5]));
-  const uint32_t mask = wa->ring_size - 1;
-  wa->out_count = 0;
-  wa->ring_fill = 0;
-  auto flush_full = [](uint32_t done) {
-    if (wa->ring_fill != wa->ring_size) return;
-    flush_ring(int32_t(wa->ring_size));
-    if (wa->output_file != invalid_file) show_progress(done, wa->member_size);
-    wa->ring_fill = 0;
-  };
-  while (wa->out_count < wa->member_size) {
-    uint16_t c = next_lit_symbol();
-    if (c <= 255) {
-      wa->ring[wa->ring_fill++] = uint8_t(c);
-      flush_full(wa->out_count + 1);
-      ++wa->out_count;
-    } else {
-      uint32_t length = c - 253u;
-      uint32_t d = next_position();
-      wa->out_count += length;
-      uint32_t src = (wa->ring_fill - d - 1) & mask;
-      for (uint32_t k = 0; k < length; ++k) {
-        wa->ring[wa->ring_fill++] = wa->ring[(src + k) & mask];
-        flush_full(wa->out_count);
-      }
-    }
-  }
-  if (wa->ring_fill != 0) {
-    flush_ring(int32_t(wa->ring_fill));
-    if (wa->output_file != invalid_file)
-      show_progress(wa->out_count + wa->ring_fill, wa->member_size);
-  }
-}
-
 void DecodeTest::SetUp() {
   char pattern[] = "/tmp/kobrix-decode-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -50,10 +50,6 @@ void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint
 // CRC-16 (start 0) bit by bit, independent of the tables.
 uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial = 0xA001);
 
-// The block decoder symbol by symbol through next_lit_symbol and
-// next_position: the reference for the fast loop of decode_member.
-void reference_decode_member();
-
 // A fresh work area with the CRC table over a scratch folder that stands in
 // for drive C:; the program's own file is "archive.bin" in it.
 class DecodeTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "support_decode.h"
+#include "support_reference_decoder.h"
 
 namespace {
 

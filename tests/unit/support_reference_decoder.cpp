@@ -1,0 +1,41 @@
+// The reference decoder; see support_reference_decoder.h.
+#include "support_reference_decoder.h"
+
+#include "decode/decode.h"
+#include "startup/startup.h"
+
+void reference_decode_member() {
+  wa->member_size = get_u32(wa->header + 11);
+  wa->packed_remaining = get_u32(wa->header + 7);
+  wa->crc = 0;
+  wa->ring_size = ring_capacity;
+  start_member_decoding(char(wa->header[5]));
+  wa->out_count = 0;
+  wa->ring_fill = 0;
+  constexpr uint32_t mask = ring_capacity - 1;
+  auto put = [](uint8_t byte, uint32_t done) {
+    wa->ring[wa->ring_fill++] = byte;
+    if (wa->ring_fill != wa->ring_size) return;
+    flush_ring(int32_t(wa->ring_size));
+    if (wa->output_file != invalid_file) show_progress(done, wa->member_size);
+    wa->ring_fill = 0;
+  };
+  while (wa->out_count < wa->member_size) {
+    uint16_t c = next_lit_symbol();
+    if (c <= 255) {
+      put(uint8_t(c), wa->out_count + 1);
+      ++wa->out_count;
+      continue;
+    }
+    uint32_t length = c - 253u;
+    uint32_t d = next_position();
+    wa->out_count += length;
+    uint32_t src = (wa->ring_fill - d - 1) & mask;
+    for (uint32_t k = 0; k < length; ++k) put(wa->ring[(src + k) & mask], wa->out_count);
+  }
+  if (wa->ring_fill != 0) {
+    flush_ring(int32_t(wa->ring_fill));
+    if (wa->output_file != invalid_file)
+      show_progress(wa->out_count + wa->ring_fill, wa->member_size);
+  }
+}
