@@ -17,12 +17,14 @@ def text_block(rng, size):
 
 
 def write_file(top, rel, data, stamp):
-    """Writes top/rel (folders made on the way) with the last-write time stamp."""
+    """Writes top/rel (folders made on the way) with the last-write time
+    stamp; returns its path."""
     path = os.path.join(top, rel)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
     os.utime(path, (stamp, stamp))
+    return path
 
 
 def compare_trees(source, extracted, label, check_times=True):

@@ -17,21 +17,14 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
+from lzh import crc16  # noqa: E402
+from payload import write_file  # noqa: E402
 
 results = []  # (name, problem or None)
 
 
 def check(name, condition, detail=""):
     results.append((name, None if condition else detail or "failed"))
-
-
-def crc16(data):
-    crc = 0
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
 
 
 class Env:
@@ -41,16 +34,9 @@ class Env:
         with open(self.stub, "wb") as f:
             f.write(sfx.bare_stub())
         self.files = os.path.join(work, "files")
-        os.makedirs(os.path.join(self.files, "docs"))
-        self.put("readme.txt", b"Read me.\r\n" * 50, 1300000000)
-        self.put("docs/guide.txt", b"A guide.\r\n" * 500, 1300000001)
+        write_file(self.files, "readme.txt", b"Read me.\r\n" * 50, 1300000000)
+        write_file(self.files, "docs/guide.txt", b"A guide.\r\n" * 500, 1300000001)
         self.count = 0
-
-    def put(self, rel, data, stamp):
-        path = os.path.join(self.files, rel)
-        with open(path, "wb") as f:
-            f.write(data)
-        os.utime(path, (stamp, stamp))
 
     def path(self, name):
         return os.path.join(self.work, name)
@@ -109,12 +95,7 @@ def settings_fields(env):
 
 def overwrite_switches(env):
     def existing(root, folder, stamp):
-        path = os.path.join(root, folder, "readme.txt")
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(b"old")
-        os.utime(path, (stamp, stamp))
-        return path
+        return write_file(root, os.path.join(folder, "readme.txt"), b"old", stamp)
 
     def content(path):
         with open(path, "rb") as f:
