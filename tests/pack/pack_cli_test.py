@@ -41,15 +41,19 @@ class Env:
     def path(self, name):
         return os.path.join(self.work, name)
 
-    def pack_files(self, *options, out=None, inputs=("readme.txt", "docs")):
+    def pack_files(self, *options):
         self.count += 1
-        out = out or self.path(f"out{self.count}.exe")
+        out = self.path(f"out{self.count}.exe")
         result = subprocess.run([self.pack, "-o", out, "--stub", self.stub, *options,
-                                 "-C", self.files, *inputs], capture_output=True)
+                                 "-C", self.files, "readme.txt", "docs"], capture_output=True)
         return out, result
 
+    def root(self):
+        """The root folder of the runs of the file packed last."""
+        return self.path(f"root{self.count}")
+
     def run(self, exe, args=(), answers=""):
-        root = self.path(f"root{self.count}")
+        root = self.root()
         os.makedirs(root, exist_ok=True)
         result = sfx.run_runner(self.runner, exe, list(args), root=root, answers=answers)
         return root, result.returncode, result.stderr.decode(errors="replace")
@@ -94,8 +98,9 @@ def settings_fields(env):
 
 
 def overwrite_switches(env):
-    def existing(root, folder, stamp):
-        return write_file(root, os.path.join(folder, "readme.txt"), b"old", stamp)
+    def existing(folder, stamp):
+        """readme.txt of the next run's folder, there already with that time."""
+        return write_file(env.root(), os.path.join(folder, "readme.txt"), b"old", stamp)
 
     def content(path):
         with open(path, "rb") as f:
@@ -103,25 +108,21 @@ def overwrite_switches(env):
 
     # an older existing file: asked about by default, replaced silently with --overwrite
     exe, _ = env.pack_files("--auto-start", "--dir", "C:\\O1")
-    root = env.path(f"root{env.count}")
-    path = existing(root, "O1", 1000000000)
+    path = existing("O1", 1000000000)
     _, _, err = env.run(exe, answers="n\n")
     check("default asks before overwriting", "Overwrite?" in err and content(path) == b"old", err)
     exe, _ = env.pack_files("--auto-start", "--overwrite", "--dir", "C:\\O2")
-    root = env.path(f"root{env.count}")
-    path = existing(root, "O2", 1000000000)
+    path = existing("O2", 1000000000)
     _, _, err = env.run(exe)
     check("--overwrite replaces without asking", "Overwrite?" not in err and content(path) != b"old",
           err)
     # a newer existing file: kept, unless --no-date-check
     exe, _ = env.pack_files("--auto-start", "--overwrite", "--dir", "C:\\O3")
-    root = env.path(f"root{env.count}")
-    path = existing(root, "O3", 2000000000)
+    path = existing("O3", 2000000000)
     env.run(exe)
     check("a newer file is kept by the date check", content(path) == b"old")
     exe, _ = env.pack_files("--auto-start", "--overwrite", "--no-date-check", "--dir", "C:\\O4")
-    root = env.path(f"root{env.count}")
-    path = existing(root, "O4", 2000000000)
+    path = existing("O4", 2000000000)
     env.run(exe)
     check("--no-date-check replaces a newer file", content(path) != b"old")
 
