@@ -30,9 +30,7 @@ def check(name, condition, detail=""):
 class Env:
     def __init__(self, pack, runner, work):
         self.pack, self.runner, self.work = pack, runner, work
-        self.stub = os.path.join(work, "stub.bin")
-        with open(self.stub, "wb") as f:
-            f.write(sfx.bare_stub())
+        self.stub = self.write("stub.bin", sfx.bare_stub())
         self.files = os.path.join(work, "files")
         write_file(self.files, "readme.txt", b"Read me.\r\n" * 50, 1300000000)
         write_file(self.files, "docs/guide.txt", b"A guide.\r\n" * 500, 1300000001)
@@ -40,6 +38,13 @@ class Env:
 
     def path(self, name):
         return os.path.join(self.work, name)
+
+    def write(self, name, data):
+        """A file of the work folder; its path."""
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
 
     def pack_files(self, *options):
         self.count += 1
@@ -57,6 +62,11 @@ class Env:
         os.makedirs(root, exist_ok=True)
         result = sfx.run_runner(self.runner, exe, list(args), root=root, answers=answers)
         return root, result.returncode, result.stderr.decode(errors="replace")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def leftovers(folder, name):
@@ -102,29 +112,25 @@ def overwrite_switches(env):
         """readme.txt of the next run's folder, there already with that time."""
         return write_file(env.root(), os.path.join(folder, "readme.txt"), b"old", stamp)
 
-    def content(path):
-        with open(path, "rb") as f:
-            return f.read()
-
     # an older existing file: asked about by default, replaced silently with --overwrite
     exe, _ = env.pack_files("--auto-start", "--dir", "C:\\O1")
     path = existing("O1", 1000000000)
     _, _, err = env.run(exe, answers="n\n")
-    check("default asks before overwriting", "Overwrite?" in err and content(path) == b"old", err)
+    check("default asks before overwriting", "Overwrite?" in err and read(path) == b"old", err)
     exe, _ = env.pack_files("--auto-start", "--overwrite", "--dir", "C:\\O2")
     path = existing("O2", 1000000000)
     _, _, err = env.run(exe)
-    check("--overwrite replaces without asking", "Overwrite?" not in err and content(path) != b"old",
+    check("--overwrite replaces without asking", "Overwrite?" not in err and read(path) != b"old",
           err)
     # a newer existing file: kept, unless --no-date-check
     exe, _ = env.pack_files("--auto-start", "--overwrite", "--dir", "C:\\O3")
     path = existing("O3", 2000000000)
     env.run(exe)
-    check("a newer file is kept by the date check", content(path) == b"old")
+    check("a newer file is kept by the date check", read(path) == b"old")
     exe, _ = env.pack_files("--auto-start", "--overwrite", "--no-date-check", "--dir", "C:\\O4")
     path = existing("O4", 2000000000)
     env.run(exe)
-    check("--no-date-check replaces a newer file", content(path) != b"old")
+    check("--no-date-check replaces a newer file", read(path) != b"old")
 
     readonly = os.path.join(env.files, "readme.txt")
     os.chmod(readonly, 0o444)
@@ -140,16 +146,12 @@ def overwrite_switches(env):
 
 
 def message_and_script_members(env):
-    message = env.path("message.txt")
-    with open(message, "wb") as f:
-        f.write(b"Install the test files?")
-    script = env.path("script.txt")
-    with open(script, "wb") as f:
-        f.write(b"$WindowTitle=Script Title\r\n$InstallDir=C:\\FromScript\r\n$Flag=1\r\n")
+    message = env.write("message.txt", b"Install the test files?")
+    script = env.write("script.txt",
+                       b"$WindowTitle=Script Title\r\n$InstallDir=C:\\FromScript\r\n$Flag=1\r\n")
     exe, r = env.pack_files("--message", message, "--script", script)
     check("special members packed", r.returncode == 0, r.stderr.decode())
-    with open(exe, "rb") as f:
-        data = f.read()
+    data = read(exe)
     (offset,) = struct.unpack_from("<I", data, 512)
     first = data[offset + 24 + 5 + 3] if len(data) > offset + 40 else None
     check("the message member comes first", first == ord("!"), repr(first))
@@ -160,14 +162,10 @@ def message_and_script_members(env):
     check("script read: title, directory, flag", "Script Title\n" in err and
           os.path.isfile(os.path.join(root, "FromScript", "docs", "guide.txt")), err)
 
-    long_message = env.path("long.txt")
-    with open(long_message, "wb") as f:
-        f.write(b"m" * 1024)
+    long_message = env.write("long.txt", b"m" * 1024)
     expect_refusal(env, "message longer than the stub shows",
                    ["--stub", env.stub, "--message", long_message], "1023")
-    long_title = env.path("long-title.txt")
-    with open(long_title, "wb") as f:
-        f.write(b"; setup\r\n$WindowTitle=" + b"w" * 41 + b"\r\n")
+    long_title = env.write("long-title.txt", b"; setup\r\n$WindowTitle=" + b"w" * 41 + b"\r\n")
     expect_refusal(env, "script value longer than its field",
                    ["--stub", env.stub, "--script", long_title], "line 2")
 
@@ -177,8 +175,7 @@ def integrity(env):
     root, code, err = env.run(exe)
     check("integrity value accepted", os.path.isfile(os.path.join(root, "Int", "readme.txt"))
           and "Tampered" not in err, err)
-    with open(exe, "rb") as f:
-        data = bytearray(f.read())
+    data = bytearray(read(exe))
     (offset,) = struct.unpack_from("<I", data, 512)
     xor, pos, headers = 0, offset + 2, []
     while data[pos] != 0:
@@ -194,9 +191,7 @@ def integrity(env):
     data[h + 21] ^= 0x10
     data[h + 27:h + 29] = b"\0\0"
     struct.pack_into("<H", data, h + 27, crc16(bytes(data[h:h + size])))
-    tampered = env.path("tampered.exe")
-    with open(tampered, "wb") as f:
-        f.write(data)
+    tampered = env.write("tampered.exe", data)
     env.count += 1
     root, code, err = env.run(tampered)
     check("changed CRC field: Tampered DATA", "Tampered DATA" in err and code == 0 and
@@ -204,17 +199,13 @@ def integrity(env):
 
 
 def refusals(env):
-    bad = env.path("bad-paragraphs.bin")
     stub = sfx.bare_stub()
     struct.pack_into("<H", stub, 8, 4)
-    with open(bad, "wb") as f:
-        f.write(stub)
+    bad = env.write("bad-paragraphs.bin", stub)
     expect_refusal(env, "stub with 4 header paragraphs", ["--stub", bad, env.stub], "bad-paragraphs.bin")
-    used = env.path("used-area.bin")
     stub = sfx.bare_stub()
     stub[700] = 1
-    with open(used, "wb") as f:
-        f.write(stub)
+    used = env.write("used-area.bin", stub)
     expect_refusal(env, "stub with the settings area in use", ["--stub", used, env.stub], "used-area.bin")
     expect_refusal(env, "missing input named", ["--stub", env.stub, env.path("no-such-file.txt")],
                    "no-such-file.txt")
@@ -224,8 +215,7 @@ def refusals(env):
                    ["--stub", env.stub, "--method", "lh9", env.stub], "--method", code=2)
     deep = os.path.join(env.work, "n" * 200)
     os.makedirs(deep)
-    with open(os.path.join(deep, "f" * 60), "wb") as f:
-        f.write(b"x")
+    env.write(os.path.join(deep, "f" * 60), b"x")
     expect_refusal(env, "member name over 259 bytes", ["--stub", env.stub, "-C", env.work, "n" * 200],
                    "259")
     shutil.rmtree(deep)
@@ -236,13 +226,10 @@ def refusals(env):
     os.remove(huge)
 
     # an error leaves an existing output as it was
-    keep = env.path("keep.exe")
-    with open(keep, "wb") as f:
-        f.write(b"previous")
+    keep = env.write("keep.exe", b"previous")
     subprocess.run([env.pack, "-o", keep, "--stub", env.stub, env.path("missing")],
                    capture_output=True)
-    with open(keep, "rb") as f:
-        check("a failed run leaves the old output alone", f.read() == b"previous")
+    check("a failed run leaves the old output alone", read(keep) == b"previous")
 
     # the default stub is the one beside kobrix-pack
     alone = env.path("bin")
@@ -259,29 +246,22 @@ def refusals(env):
 
 def existing_archives(env):
     exe, _ = env.pack_files()
-    with open(exe, "rb") as f:
-        data = f.read()
+    data = read(exe)
     (offset,) = struct.unpack_from("<I", data, 512)
-    lzh = env.path("own.lzh")
-    with open(lzh, "wb") as f:
-        f.write(data[offset:])
+    lzh = env.write("own.lzh", data[offset:])
     out = env.path("from-archive.exe")
     result = subprocess.run([env.pack, "-o", out, "--stub", env.stub, "--archive", lzh,
                              "--integrity", "--auto-start", "--dir", "C:\\Arc"], capture_output=True)
-    with open(out, "rb") as f:
-        wrapped = f.read()
     check("--archive puts the archive behind the stub unchanged",
-          result.returncode == 0 and wrapped.endswith(data[offset:]), result.stderr.decode())
+          result.returncode == 0 and read(out).endswith(data[offset:]), result.stderr.decode())
     env.count += 1
     root, code, err = env.run(out)
     check("--archive extracts", os.path.isfile(os.path.join(root, "Arc", "docs", "guide.txt"))
           and "Tampered" not in err, err)
     broken = bytearray(data[offset:])
     broken[5] = ord("9")
-    with open(env.path("broken.lzh"), "wb") as f:
-        f.write(broken)
     expect_refusal(env, "--archive with a bad method",
-                   ["--stub", env.stub, "--archive", env.path("broken.lzh")], "offset 0")
+                   ["--stub", env.stub, "--archive", env.write("broken.lzh", broken)], "offset 0")
 
 
 def main():
