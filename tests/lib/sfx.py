@@ -30,6 +30,12 @@ def write_sfx(path, archive, flags=0, restore_attributes=0):
         f.write(bytes(data) + archive)
 
 
+def archive_offset(data):
+    """Where the archive begins in a self-extracting file's bytes, as its
+    settings record says."""
+    return struct.unpack_from("<I", data, SETTINGS_OFFSET)[0]
+
+
 def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120):
     cmd = [runner] + (["--root", root] if root is not None else []) + [sfx] + list(args)
     return subprocess.run(cmd, input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,

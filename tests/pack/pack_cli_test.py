@@ -152,7 +152,7 @@ def message_and_script_members(env):
     exe, r = env.pack_files("--message", message, "--script", script)
     check("special members packed", r.returncode == 0, r.stderr.decode())
     data = read(exe)
-    (offset,) = struct.unpack_from("<I", data, 512)
+    offset = sfx.archive_offset(data)
     first = data[offset + 24 + 5 + 3] if len(data) > offset + 40 else None
     check("the message member comes first", first == ord("!"), repr(first))
     root, code, err = env.run(exe, answers="n\n")
@@ -176,7 +176,7 @@ def integrity(env):
     check("integrity value accepted", os.path.isfile(os.path.join(root, "Int", "readme.txt"))
           and "Tampered" not in err, err)
     data = bytearray(read(exe))
-    (offset,) = struct.unpack_from("<I", data, 512)
+    offset = sfx.archive_offset(data)
     xor, pos, headers = 0, offset + 2, []
     while data[pos] != 0:
         size, packed = struct.unpack_from("<HxxxxxI", data, pos)
@@ -247,7 +247,7 @@ def refusals(env):
 def existing_archives(env):
     exe, _ = env.pack_files()
     data = read(exe)
-    (offset,) = struct.unpack_from("<I", data, 512)
+    offset = sfx.archive_offset(data)
     lzh = env.write("own.lzh", data[offset:])
     out = env.path("from-archive.exe")
     result = subprocess.run([env.pack, "-o", out, "--stub", env.stub, "--archive", lzh,

@@ -8,7 +8,6 @@ import argparse
 import os
 import random
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -41,8 +40,7 @@ def make_payload(top, rng):
 def archive_part(exe):
     with open(exe, "rb") as f:
         data = f.read()
-    (offset,) = struct.unpack_from("<I", data, 512)
-    return data[offset:]
+    return data[sfx.archive_offset(data):]
 
 
 def main():
