@@ -13,26 +13,14 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
-from payload import compare_trees, text_block, write_file  # noqa: E402
+from payload import compare_trees, write_payload  # noqa: E402
 
 
 def make_payload(top, rng):
-    """Files of every shape the decoder meets."""
-    def put(rel, data):
-        # Even seconds: the DOS-packed times of other tools keep no odd second.
-        write_file(top, rel, data, 1262322000 + 2 * rng.randrange(100000000))
-
-    put("empty.txt", b"")
-    put("exact64k.bin", rng.randbytes(65536))
-    put("exact64k.txt", text_block(rng, 65536))
-    put("big/mixed.txt", text_block(rng, 3 * 1024 * 1024 + 17))
-    put("big/random.bin", rng.randbytes(1024 * 1024 + 3))
-    put("big/repetitive.bin", b"a" * (2 * 1024 * 1024) + b"abcabcabd" * 50000)
-    put("big/far_matches.bin", (rng.randbytes(40000) * 40)[:1500000])
-    for i in range(300):
-        put(f"small/f{i:03d}.dat", text_block(rng, rng.randrange(0, 2000)))
-    put("deep/a/b/c/d/e/leaf.txt", b"nested\r\n" * 1000)
-    os.makedirs(os.path.join(top, "deep", "empty_dir"), exist_ok=True)
+    """Files of every shape the decoder meets. Even seconds: the DOS-packed
+    times of other tools keep no odd second. Repeats 40000 bytes back: only
+    the window of -lh7- reaches them."""
+    write_payload(top, rng, lambda: 1262322000 + 2 * rng.randrange(100000000), 40000)
 
 
 def main():

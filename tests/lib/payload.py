@@ -27,6 +27,27 @@ def write_file(top, rel, data, stamp):
     return path
 
 
+def write_payload(top, rng, stamp, period):
+    """Files of every shape a decoder meets, each with the time stamp()
+    gives: empty, exactly 64 KiB, megabytes of text, of random and of repeated
+    bytes, random bytes that repeat every period bytes, 300 small files, one
+    deep down, and an empty folder."""
+    def put(rel, data):
+        write_file(top, rel, data, stamp())
+
+    put("empty.txt", b"")
+    put("exact64k.bin", rng.randbytes(65536))
+    put("exact64k.txt", text_block(rng, 65536))
+    put("big/mixed.txt", text_block(rng, 3 * 1024 * 1024 + 17))
+    put("big/random.bin", rng.randbytes(1024 * 1024 + 3))
+    put("big/repetitive.bin", b"\0" * (2 * 1024 * 1024) + b"abcabcabd" * 50000)
+    put("big/far_matches.bin", (rng.randbytes(period) * (1500000 // period + 1))[:1500000])
+    for i in range(300):
+        put(f"small/f{i:03d}.dat", text_block(rng, rng.randrange(0, 2000)))
+    put("deep/a/b/c/d/e/leaf.txt", b"nested\r\n" * 1000)
+    os.makedirs(os.path.join(top, "deep", "empty_dir"), exist_ok=True)
+
+
 def compare_trees(source, extracted, label, check_times=True):
     """What differs between the two trees: folders and files missing,
     contents, last-write times, files that are not in source."""

@@ -14,27 +14,20 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
-from payload import compare_trees, text_block, write_file  # noqa: E402
-
+from payload import compare_trees, write_file, write_payload  # noqa: E402
 
 
 def make_payload(top, rng):
-    def put(rel, data):
-        write_file(top, rel, data, 1262322000 + rng.randrange(200000000))  # odd seconds too
+    """The shared payload, with odd seconds too and repeats 30000 bytes back
+    (inside the window of -lh6-), a name with blanks, one that makes a header
+    of 256 bytes and an empty folder in an empty folder."""
+    def stamp():
+        return 1262322000 + rng.randrange(200000000)
 
-    put("empty.txt", b"")
-    put("exact64k.bin", rng.randbytes(65536))
-    put("exact64k.txt", text_block(rng, 65536))
-    put("name with spaces.txt", b"spaces\r\n" * 10)
-    put("h" * 190, b"a name that makes a header of 256 bytes")
-    put("big/mixed.txt", text_block(rng, 3 * 1024 * 1024 + 17))
-    put("big/random.bin", rng.randbytes(1024 * 1024 + 3))
-    put("big/repetitive.bin", b"\0" * (2 * 1024 * 1024) + b"abcabcabd" * 50000)
-    put("big/far_matches.bin", (rng.randbytes(30000) * 60)[:1500000])
-    for i in range(300):
-        put(f"small/f{i:03d}.dat", text_block(rng, rng.randrange(0, 2000)))
-    put("deep/a/b/c/d/e/leaf.txt", b"nested\r\n" * 1000)
-    os.makedirs(os.path.join(top, "deep", "empty_dir", "inner_empty"), exist_ok=True)
+    write_payload(top, rng, stamp, 30000)
+    write_file(top, "name with spaces.txt", b"spaces\r\n" * 10, stamp())
+    write_file(top, "h" * 190, b"a name that makes a header of 256 bytes", stamp())
+    os.makedirs(os.path.join(top, "deep", "empty_dir", "inner_empty"))
 
 
 def archive_part(exe):
