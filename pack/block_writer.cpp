@@ -228,22 +228,23 @@ void choose_position_code(const uint32_t* freq, const Method& method, Code* posi
   }
 }
 
-void position_frequencies(const Token* tokens, size_t count, uint32_t* freq) {
-  std::memset(freq, 0, sizeof(uint32_t) * max_position_alphabet);
+}  // namespace
+
+void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
+                   uint32_t* position_freq) {
+  std::memset(literal_freq, 0, sizeof(uint32_t) * literal_alphabet);
+  std::memset(position_freq, 0, sizeof(uint32_t) * max_position_alphabet);
   for (size_t i = 0; i < count; ++i) {
-    if (tokens[i].symbol >= 256) ++freq[position_symbol(tokens[i].distance)];
+    ++literal_freq[tokens[i].symbol];
+    if (tokens[i].symbol >= 256) ++position_freq[position_symbol(tokens[i].distance)];
   }
 }
-
-}  // namespace
 
 void write_block(const Token* tokens, size_t count, const Method& method, BitWriter& out) {
   static thread_local Code literal, position, length_code;
   static thread_local LengthList list;
-  uint32_t literal_freq[literal_alphabet] = {0};
-  uint32_t position_freq[max_position_alphabet];
-  for (size_t i = 0; i < count; ++i) ++literal_freq[tokens[i].symbol];
-  position_frequencies(tokens, count, position_freq);
+  uint32_t literal_freq[literal_alphabet], position_freq[max_position_alphabet];
+  count_symbols(tokens, count, literal_freq, position_freq);
   choose_literal_code(literal_freq, &literal, &list, &length_code);
   choose_position_code(position_freq, method, &position);
 

@@ -21,6 +21,10 @@ inline uint32_t token_input_length(const Token& token) {
   return token.symbol < 256 ? 1 : token.symbol - 253u;
 }
 
+// Frequencies of the literal/length and position symbols in tokens.
+void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
+                   uint32_t* position_freq);
+
 // Writes tokens[0 .. count - 1] (1 to max_block_symbols of them) as one block.
 void write_block(const Token* tokens, size_t count, const Method& method, BitWriter& out);
 

@@ -2,19 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace pack {
-
-void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
-                   uint32_t* position_freq) {
-  std::memset(literal_freq, 0, sizeof(uint32_t) * literal_alphabet);
-  std::memset(position_freq, 0, sizeof(uint32_t) * max_position_alphabet);
-  for (size_t i = 0; i < count; ++i) {
-    ++literal_freq[tokens[i].symbol];
-    if (tokens[i].symbol >= 256) ++position_freq[position_symbol(tokens[i].distance)];
-  }
-}
 
 namespace {
 

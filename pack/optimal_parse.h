@@ -30,10 +30,6 @@ struct CostModel {
 void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* position_freq,
                                  const Method& method, CostModel* model);
 
-// Frequencies of the symbols in tokens.
-void count_symbols(const Token* tokens, size_t count, uint32_t* literal_freq,
-                   uint32_t* position_freq);
-
 // Parses data[from .. to) (indices into the segment that cache describes) at the least
 // cost under model, matches cut at `to`; appends the tokens to out.
 class OptimalParser {
