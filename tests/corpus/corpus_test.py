@@ -14,6 +14,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
+from report import report  # noqa: E402
 
 MESSAGES = ("Read ERROR", "Unexpeted EOF", "Bad header", "Open ERROR", "Close ERROR",
             "CRC ERROR", "Write ERROR", "Bad table", "Not enough memory")
@@ -132,11 +133,7 @@ def main():
                 check_damage(args.runner, entry["archive"], data, entry, work, rng)
             else:
                 check_archive(args.runner, entry["archive"], data, entry, work)
-    for f in failures:
-        print("FAIL", f)
-    failed = len({f.split(":")[0] for f in failures})
-    print(f"{len(entries) - failed} passed, {failed} failed")
-    return 1 if failures else 0
+    return report(failures, len(entries))
 
 
 if __name__ == "__main__":

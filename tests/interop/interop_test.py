@@ -14,6 +14,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
 from payload import compare_trees, write_payload  # noqa: E402
+from report import report  # noqa: E402
 
 
 def make_payload(top, rng):
@@ -32,7 +33,6 @@ def main():
         print("SKIP: jlha (Debian jlha-utils) is not installed")
         return 0
     problems = []
-    passed = 0
     with tempfile.TemporaryDirectory() as work:
         payload = os.path.join(work, "payload")
         os.makedirs(payload)
@@ -51,13 +51,8 @@ def main():
                 problems.append(f"-lh{method}-: exit code {result.returncode}: "
                                 f"{result.stderr.decode(errors='replace')[:300]}")
                 continue
-            found = compare_trees(payload, dest, f"-lh{method}-")
-            problems += found
-            passed += not found
-    for p in problems:
-        print("FAIL", p)
-    print(f"{passed} passed, {3 - passed} failed")
-    return 1 if problems else 0
+            problems += compare_trees(payload, dest, f"-lh{method}-")
+    return report(problems, 3)
 
 
 if __name__ == "__main__":

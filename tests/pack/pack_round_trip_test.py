@@ -15,6 +15,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
 from payload import compare_trees, write_file, write_payload  # noqa: E402
+from report import report  # noqa: E402
 
 
 def make_payload(top, rng):
@@ -92,11 +93,7 @@ def main():
             checks += 3
             for d in ("lhasa", "7zz", "runner"):
                 shutil.rmtree(os.path.join(work, f"{d}-{method}"), ignore_errors=True)
-    for p in problems:
-        print("FAIL", p)
-    failed = len({p.split(":")[0] for p in problems})
-    print(f"{checks - failed} passed, {failed} failed")
-    return 1 if problems else 0
+    return report(problems, checks)
 
 
 if __name__ == "__main__":
