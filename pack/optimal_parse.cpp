@@ -63,12 +63,12 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
   size_t which = 0;
   while (model_ends[which] <= from) ++which;
   const CostModel* model = models[which];
-  const uint32_t* length_price = model->literal + 253;  // indexed by match length
+  const uint32_t* length_price = model->literal + length_symbol(0);  // indexed by match length
   for (uint32_t i = 0; i < span; ++i) {
     if (from + i >= model_ends[which]) {
       while (from + i >= model_ends[which]) ++which;  // blocks left empty are passed over
       model = models[which];
-      length_price = model->literal + 253;
+      length_price = model->literal + length_symbol(0);
     }
     const uint32_t base = price_[i];
     const uint32_t literal = base + model->literal[data[from + i]];
@@ -88,7 +88,7 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
         const uint32_t candidate = with_position + length_price[len];
         if (candidate < target[len]) {
           target[len] = candidate;
-          step_[i + len] = Token{static_cast<uint16_t>(len + 253), pair->distance};
+          step_[i + len] = Token{static_cast<uint16_t>(length_symbol(len)), pair->distance};
         }
       }
       shorter = longest;

@@ -22,7 +22,8 @@ void SegmentCoder::greedy_parse(const SegmentWork& work, std::vector<Token>* tok
     const uint32_t length =
         last > first ? std::min<uint32_t>(cache.pairs[last - 1].length, span - i) : 0;
     if (length >= static_cast<uint32_t>(min_match)) {
-      tokens->push_back(Token{static_cast<uint16_t>(length + 253), cache.pairs[last - 1].distance});
+      tokens->push_back(
+          Token{static_cast<uint16_t>(length_symbol(length)), cache.pairs[last - 1].distance});
       i += length;
     } else {
       tokens->push_back(Token{work.bytes[i], 0});
