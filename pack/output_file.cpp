@@ -58,8 +58,6 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   temp_path_ = name.data();
   std::memcpy(pending_path, name.data(), name.size());
   watch_signals();
-  struct stat st;
-  if (fstat(fd_, &st) == 0) device_ = st.st_dev, inode_ = st.st_ino;
   buffer_.reserve(buffer_size);
 }
 

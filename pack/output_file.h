@@ -3,8 +3,7 @@
 // program, removes it.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,9 +32,6 @@ class OutputFile {
   // Writes out, makes the file executable and renames it to the output path.
   void commit();
 
-  dev_t device() const { return device_; }
-  ino_t inode() const { return inode_; }
-
  private:
   void flush();
 
@@ -47,8 +43,6 @@ class OutputFile {
   uint64_t flushed_ = 0;  // bytes in the file
   uint64_t limit_ = UINT64_MAX;
   std::string limit_reason_;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
 };
 
 }  // namespace pack
