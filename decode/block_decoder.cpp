@@ -34,7 +34,7 @@ namespace {
 // 8 to 15, a mask of as many bits as there are extra bits in bits 16 to 31
 // and the distance value without them from bit 32; or with bit 7 a tree
 // node from bit 32.
-constexpr uint32_t lit_table_bits = 10;
+constexpr uint32_t lit_table_bits = lit_short_bits;  // the header leaves these codes to the loop
 constexpr uint32_t lit_long_flag = 0x80000000u;
 constexpr uint64_t position_node_flag = 0x80u;
 
@@ -162,9 +162,6 @@ inline void store_16(uint8_t* p, Chunk16 c) {
   store_u64(p + 8, c.high);
 }
 
-// Copies a match of length bytes from distance value d, as if one byte at a
-// time: a distance shorter than the length repeats what the match has just
-// written. out_count already includes the match.
 // The copy of a match whose source and destination both lie, with 16 bytes
 // behind them, inside the ring, as if one byte at a time: a distance
 // shorter than the length repeats what the match has just written. Whole
@@ -214,6 +211,8 @@ inline __attribute__((always_inline)) void copy_in_one_piece(uint8_t* ring, uint
   store_u64(dst + length, behind);
 }
 
+// Copies a match of length bytes from distance value d, flushing the ring
+// whenever it fills. out_count already includes the match.
 void copy_match(Output& o, uint32_t length, uint32_t d) {
   constexpr uint32_t mask = ring_capacity - 1;
   uint8_t* const ring = o.ring;

@@ -2,12 +2,11 @@
 // becomes a direct lookup table of table_bits bits plus, for longer codes, a
 // binary tree in tree_left / tree_right. Lists that do not describe a usable
 // code are refused as "Bad table".
+#include "decode/bit_word.h"
 #include "decode/decode_internal.h"
 #include "startup/startup.h"
 
 namespace {
-
-typedef uint64_t __attribute__((__may_alias__, __aligned__(1))) unaligned_u64;
 
 // n slots of value; n is a power of two.
 inline void fill_slots(uint16_t* p, uint16_t value, uint32_t n) {
@@ -16,7 +15,7 @@ inline void fill_slots(uint16_t* p, uint16_t value, uint32_t n) {
     return;
   }
   uint64_t four = value * 0x0001000100010001ull;
-  for (uint32_t i = 0; i < n; i += 4) *reinterpret_cast<unaligned_u64*>(p + i) = four;
+  for (uint32_t i = 0; i < n; i += 4) store_u64(reinterpret_cast<uint8_t*>(p + i), four);
 }
 
 }  // namespace
@@ -123,14 +122,8 @@ void build_decode_table_above(int symbol_count, const uint8_t* lengths, int tabl
 
 uint16_t lookup_symbol(const uint16_t* table, int table_bits, uint16_t symbol_count) {
   const uint32_t window = wa->bit_window;
-  uint32_t v = table[window >> (16 - table_bits)];
-  uint32_t mask = 1u << (15 - table_bits);
-  while (v >= symbol_count) {
-    if (mask == 0 || v >= uint32_t(tree_nodes)) fail_bad_table();
-    v = (window & mask) != 0 ? wa->tree_right[v] : wa->tree_left[v];
-    mask >>= 1;
-  }
-  return uint16_t(v);
+  return uint16_t(walk_tree(table[window >> (16 - table_bits)], uint64_t(window) << 48, table_bits,
+                            symbol_count));
 }
 
 uint32_t walk_tree(uint32_t v, uint64_t word, int table_bits, uint32_t symbol_count) {
