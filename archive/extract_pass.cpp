@@ -141,14 +141,12 @@ MemberStep extract_member(uint32_t max_component_length) {
   wa->output_file = 0;
   if (!sys_close_file(file)) {
     sys_delete_file(wa->target_path);
-    report_file_error("Close ERROR", wa->target_path);
-    wa->aborted = 1;
+    report_aborting("Close ERROR", wa->target_path);
     return member_stop;
   }
   if (wa->crc != header_file_crc()) {
     sys_delete_file(wa->target_path);
-    report_file_error("CRC ERROR", wa->target_path);
-    wa->aborted = 1;
+    report_aborting("CRC ERROR", wa->target_path);
     return member_stop;
   }
   if (wa->settings.restore_attributes != 0) {
@@ -198,8 +196,7 @@ int run_pass(Window owner, PassMode mode) {
   if (mode == pass_scan) {
     if (wa->aborted == 0 && (wa->settings.flags & settings_integrity_value) &&
         header_crc_xor != wa->stored_check) {
-      report_file_error("Tampered DATA", wa->module_path);
-      wa->aborted = 1;
+      report_aborting("Tampered DATA", wa->module_path);
     }
   } else {
     run_script_actions(wa->dialog);

@@ -93,16 +93,12 @@ void parse_extended_header(uint8_t* data, uint16_t size) {
       break;
     case 0x41:
       if (length >= 24 && os_keeps_windows_fields()) {
-        FileTime t;
-        t.low = get_u32(body);
-        t.high = get_u32(body + 4);
-        filetime_to_seconds(&t, &wa->time_created);
-        t.low = get_u32(body + 8);
-        t.high = get_u32(body + 12);
-        filetime_to_seconds(&t, &wa->time_written);
-        t.low = get_u32(body + 16);
-        t.high = get_u32(body + 20);
-        filetime_to_seconds(&t, &wa->time_accessed);
+        // Creation, last write, last access.
+        int32_t* const times[3] = {&wa->time_created, &wa->time_written, &wa->time_accessed};
+        for (int k = 0; k < 3; ++k) {
+          FileTime t = {get_u32(body + 8 * k), get_u32(body + 8 * k + 4)};
+          filetime_to_seconds(&t, times[k]);
+        }
       }
       break;
     default:

@@ -5,8 +5,7 @@
 #include "startup/startup.h"
 
 void fail_read() {
-  report_file_error("Read ERROR", wa->module_path);
-  wa->aborted = 1;
+  report_read_error();
   fatal_exit(1);
 }
 

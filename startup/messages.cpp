@@ -9,28 +9,26 @@ void report_file_error(const char* message, const char* name) {
                   box_task_modal | box_icon_stop | box_ok);
 }
 
-int report_read_error() {
-  report_file_error("Read ERROR", wa->module_path);
+int report_aborting(const char* message, const char* name) {
+  report_file_error(message, name);
   wa->aborted = 1;
   return 0;
+}
+
+int report_read_error() {
+  return report_aborting("Read ERROR", wa->module_path);
 }
 
 int report_unexpected_eof() {
-  report_file_error("Unexpeted EOF", wa->module_path);
-  wa->aborted = 1;
-  return 0;
+  return report_aborting("Unexpeted EOF", wa->module_path);
 }
 
 int report_bad_header() {
-  report_file_error("Bad header", wa->module_path);
-  wa->aborted = 1;
-  return 0;
+  return report_aborting("Bad header", wa->module_path);
 }
 
 int report_open_error(const char* name) {
-  report_file_error("Open ERROR", name);
-  wa->aborted = 1;
-  return 0;
+  return report_aborting("Open ERROR", name);
 }
 
 int report_no_memory() {
@@ -69,4 +67,6 @@ void show_progress(uint32_t done, uint32_t total) {
   if (wa->cancel_requested == 1) fatal_exit(1);
 }
 
-void drain_messages(Window window) { sys_pump_messages(window); }
+void drain_messages(Window window) {
+  sys_pump_messages(window);
+}

@@ -26,6 +26,8 @@ int start_program(void* module_instance, const char* arguments);
 
 // Shows "\"name\" message" with the stop icon, caption window_title, owner dialog.
 void report_file_error(const char* message, const char* name);
+// report_file_error, then aborted set; returns 0.
+int report_aborting(const char* message, const char* name);
 // The reporters: each reports, sets aborted and returns 0.
 int report_read_error();
 int report_unexpected_eof();
