@@ -8,9 +8,23 @@
 
 // ---- script reader ----
 
+// The keys of the script, numbered from 1 in the order match_script_key tries them.
+enum ScriptKey {
+  key_window_title = 1,
+  key_install_title,
+  key_install_dir,
+  key_class_title,
+  key_class,
+  key_group_title,
+  key_group,
+  key_command,
+  key_ask_regist,
+  key_flag,
+};
+
 // Moves over bytes 1 to 31; 1 when a line follows, 0 at the end of the text.
 int at_next_line(const char** pos);
-// The number (1 to 10) of the key at the position, moved past it; 0 for none.
+// The ScriptKey at the position, moved past it; 0 for none.
 int match_script_key(const char** pos);
 // Copies the rest of the line, at most size - 1 bytes.
 void read_script_value(const char** pos, char* out, uint32_t size);

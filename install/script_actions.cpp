@@ -6,10 +6,6 @@
 
 namespace {
 
-// Numbers of the two keys that act after extraction.
-constexpr int key_class = 5;
-constexpr int key_group = 7;
-
 constexpr char command_suffix[] = "\\shell\\open\\command";
 constexpr char icon_suffix[] = "\\DefaultIcon";
 // A key path is created from an 80-byte buffer.

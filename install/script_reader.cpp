@@ -6,25 +6,12 @@
 
 namespace {
 
-// The keys, numbered from 1 in this order.
+// The keys, in the order of ScriptKey.
 constexpr const char* script_keys[] = {
     "$WindowTitle=", "$InstallTitle=", "$InstallDir=", "$ClassTitle=", "$Class=",
     "$GroupTitle=",  "$Group=",        "$Command=",    "$AskRegist=",  "$Flag=",
 };
 constexpr int key_count = sizeof(script_keys) / sizeof(script_keys[0]);
-
-enum ScriptKey {
-  key_window_title = 1,
-  key_install_title,
-  key_install_dir,
-  key_class_title,
-  key_class,
-  key_group_title,
-  key_group,
-  key_command,
-  key_ask_regist,
-  key_flag,
-};
 
 void apply_flags(int32_t value) {
   if (value & 0x0001) auto_start = 1;
@@ -38,7 +25,6 @@ void apply_flags(int32_t value) {
 }
 
 }  // namespace
-
 
 int at_next_line(const char** pos) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(*pos);
