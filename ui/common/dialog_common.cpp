@@ -5,14 +5,11 @@
 #include "ui/main_dialog.h"
 
 void strip_quotes(char* text, uint32_t n) {
-  char* copy = static_cast<char*>(sys_alloc_zeroed(size_t(n) + 1));
-  if (copy == nullptr) return;
-  bytes_copy(copy, text, n);
+  // In place: what is kept never runs ahead of what is read.
   uint32_t kept = 0;
   for (uint32_t i = 0; i < n; ++i)
-    if (copy[i] != '"') text[kept++] = copy[i];
+    if (text[i] != '"') text[kept++] = text[i];
   bytes_fill(text + kept, 0, n - kept);
-  sys_free(copy);
 }
 
 int cut_trailing_separator(char* path) {
