@@ -217,6 +217,23 @@ std::string find_on_path(const char* name) {
 
 // Starts argv[0] (a full path) in directory, in a session of its own, and
 // does not wait for it: an intermediate child that ends at once is reaped.
+// In a child: standard input and output go to /dev/null, away from the
+// runner's terminal and pipes.
+void silence_standard_streams() {
+  int null_fd = open("/dev/null", O_RDWR);
+  if (null_fd >= 0) {
+    dup2(null_fd, STDIN_FILENO);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+  }
+}
+
+void wait_for_child(pid_t child) {
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
 void spawn_detached(const std::vector<std::string>& argv, const std::string& directory) {
   pid_t child = fork();
   if (child < 0) return;
@@ -225,22 +242,14 @@ void spawn_detached(const std::vector<std::string>& argv, const std::string& dir
     pid_t grandchild = fork();
     if (grandchild != 0) _exit(0);
     if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(127);
-    // Detached from the runner's terminal and pipes as well.
-    int null_fd = open("/dev/null", O_RDWR);
-    if (null_fd >= 0) {
-      dup2(null_fd, STDIN_FILENO);
-      dup2(null_fd, STDOUT_FILENO);
-      dup2(null_fd, STDERR_FILENO);
-    }
+    silence_standard_streams();
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  wait_for_child(child);
 }
 
 // Runs a desktop database tool on a folder when the tool is installed, and
@@ -251,18 +260,11 @@ void run_tool_if_present(const char* tool, const std::string& folder) {
   pid_t child = fork();
   if (child < 0) return;
   if (child == 0) {
-    int null_fd = open("/dev/null", O_RDWR);
-    if (null_fd >= 0) {
-      dup2(null_fd, STDIN_FILENO);
-      dup2(null_fd, STDOUT_FILENO);
-      dup2(null_fd, STDERR_FILENO);
-    }
+    silence_standard_streams();
     execl(program.c_str(), tool, folder.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  wait_for_child(child);
 }
 
 // The Linux path of a path of the core (archive text).

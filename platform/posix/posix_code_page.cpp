@@ -247,7 +247,10 @@ std::string posix_from_utf8(const char* text) {
 }
 
 uint32_t posix_copy_out(const char* utf8, char* out, uint32_t size) {
-  std::string text = posix_from_utf8(utf8);
+  return posix_copy_text(posix_from_utf8(utf8), out, size);
+}
+
+uint32_t posix_copy_text(const std::string& text, char* out, uint32_t size) {
   if (text.size() + 1 > size) {
     if (size > 0) out[0] = 0;
     return uint32_t(text.size() + 1);

@@ -18,6 +18,8 @@ std::string posix_from_utf8(const char* text);
 // of the Windows queries: the length written, or the size needed (terminator
 // included) when it does not fit; out stays empty then.
 uint32_t posix_copy_out(const char* utf8, char* out, uint32_t size);
+// The same for a text already in the archive's code page.
+uint32_t posix_copy_text(const std::string& text, char* out, uint32_t size);
 // The code page in force.
 uint32_t posix_code_page();
 // Appends a code point below 0x10000 as UTF-8.

@@ -12,16 +12,6 @@
 
 namespace {
 
-// Copies archive text out with the return convention of the Windows queries.
-uint32_t copy_text(const std::string& text, char* out, uint32_t size) {
-  if (text.size() + 1 > size) {
-    if (size > 0) out[0] = 0;
-    return uint32_t(text.size() + 1);
-  }
-  std::memcpy(out, text.c_str(), text.size() + 1);
-  return uint32_t(text.size());
-}
-
 bool is_regular_file(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -51,11 +41,11 @@ uint32_t sys_current_directory(char* out, uint32_t size) {
 }
 
 uint32_t sys_windows_directory(char* out, uint32_t size) {
-  return copy_text("C:\\WINDOWS", out, size);
+  return posix_copy_text("C:\\WINDOWS", out, size);
 }
 
 uint32_t sys_system_directory(char* out, uint32_t size) {
-  return copy_text("C:\\WINDOWS\\SYSTEM", out, size);
+  return posix_copy_text("C:\\WINDOWS\\SYSTEM", out, size);
 }
 
 uint32_t sys_get_environment(const char* name, char* out, uint32_t size) {
@@ -107,7 +97,7 @@ uint32_t sys_search_path(const char* name, char* out, uint32_t size, char** file
   }
   if (found.empty()) return 0;
   std::string text = posix_core_path(found);
-  uint32_t length = copy_text(text, out, size);
+  uint32_t length = posix_copy_text(text, out, size);
   if (file_part != nullptr) *file_part = length < size ? out + file_name_offset(out) : nullptr;
   return length;
 }
@@ -126,5 +116,5 @@ uint32_t sys_short_path(const char* path, char* out, uint32_t size) {
   std::string mapped = posix_map_path(path);
   struct stat st;
   if (mapped.empty() || stat(mapped.c_str(), &st) != 0) return 0;
-  return copy_text(path, out, size);
+  return posix_copy_text(path, out, size);
 }
