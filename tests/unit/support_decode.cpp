@@ -81,7 +81,10 @@ std::vector<StoredMember> pack_with_jlha(char method,
                                          const std::vector<std::pair<std::string, Bytes>>& files) {
   if (std::system("command -v jlha >/dev/null 2>&1") != 0) return {};
   char pattern[] = "/tmp/kobrix-jlha-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return {};
+  if (mkdtemp(pattern) == nullptr) {
+    ADD_FAILURE() << "no scratch folder for jlha";
+    return {};
+  }
   std::string dir = pattern;
   std::string command = "cd " + dir + " && jlha c2o" + method + " a.lzh";
   for (const auto& f : files) {
@@ -92,6 +95,11 @@ std::vector<StoredMember> pack_with_jlha(char method,
   if (std::system((command + " >/dev/null 2>&1").c_str()) == 0)
     members = read_level2_members(read_file_bytes(dir + "/a.lzh"));
   std::filesystem::remove_all(dir);
+  // jlha is there: an archive it did not write, or one not read whole, is
+  // a failure, not a reason to skip.
+  if (members.size() != files.size())
+    ADD_FAILURE() << "jlha's archive gave " << members.size() << " of " << files.size()
+                  << " members: " << command;
   return members;
 }
 

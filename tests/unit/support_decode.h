@@ -31,7 +31,7 @@ struct StoredMember {
 };
 
 // The files packed by jlha with a method of '5' to '7' and level-2 headers;
-// empty when jlha is not installed.
+// empty when jlha is not installed. When jlha fails, so does the test.
 std::vector<StoredMember> pack_with_jlha(char method,
                                          const std::vector<std::pair<std::string, Bytes>>& files);
 
