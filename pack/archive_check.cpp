@@ -36,10 +36,7 @@ ArchiveSummary check_archive(const std::string& path) {
     uint8_t size_bytes[2];
     const size_t got = std::fread(size_bytes, 1, 2, file.get());
     const unsigned size = got == 2 ? size_bytes[0] | (size_bytes[1] << 8) : 0;
-    if (size == 0) {
-      summary.end = offset + got;
-      return summary;
-    }
+    if (size == 0) return summary;
     auto refuse = [&](const std::string& why) {
       throw PackError(about_file(path, "header at offset " + std::to_string(offset) + ": " + why));
     };

@@ -9,7 +9,6 @@ namespace pack {
 struct ArchiveSummary {
   uint32_t members = 0;
   uint16_t crc_xor = 0;  // XOR of the file-CRC fields: the integrity value
-  uint64_t end = 0;      // bytes up to and including the end mark (or the file's end)
 };
 
 // Walks every header of the archive in the file at path. Throws PackError naming the

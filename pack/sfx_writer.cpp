@@ -58,9 +58,8 @@ Copied copy_stored(const std::string& path, OutputFile& out, ProgressDisplay& pr
 
 class SfxWriter {
  public:
-  SfxWriter(const PackOptions& options, OutputFile& out, ProgressDisplay& progress,
-            const EncoderTuning& tuning)
-      : out_(out), progress_(progress), tuning_(tuning) {
+  SfxWriter(const PackOptions& options, OutputFile& out, ProgressDisplay& progress)
+      : out_(out), progress_(progress) {
     method_of(options.method, &method_);
   }
 
@@ -69,7 +68,6 @@ class SfxWriter {
   void write_members(const std::vector<PlannedMember>& members);
 
   uint16_t crc_xor = 0;
-  uint32_t count = 0;
 
  private:
   void finish_header(uint64_t at, const MemberEntry& entry, char method, uint64_t packed,
@@ -77,7 +75,7 @@ class SfxWriter {
 
   OutputFile& out_;
   ProgressDisplay& progress_;
-  EncoderTuning tuning_;
+  const EncoderTuning tuning_;  // the defaults
   Method method_;
   uint64_t done_ = 0;  // input bytes packed so far
 };
@@ -88,7 +86,6 @@ void SfxWriter::finish_header(uint64_t at, const MemberEntry& entry, char method
       member_header(entry, method, static_cast<uint32_t>(packed), static_cast<uint32_t>(size), crc);
   out_.write_at(at, header.data(), header.size());
   crc_xor ^= crc;
-  ++count;
 }
 
 void SfxWriter::write_text_member(const std::string& name, const std::string& path,
@@ -182,27 +179,23 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
 
 }  // namespace
 
-SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
-                     const SpecialText& message, const SpecialText& script,
-                     const std::vector<PlannedMember>& members, OutputFile& out,
-                     ProgressDisplay& progress, const EncoderTuning& tuning) {
+void write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
+               const SpecialText& message, const SpecialText& script,
+               const std::vector<PlannedMember>& members, OutputFile& out,
+               ProgressDisplay& progress) {
   out.set_limit(max_output, "would reach 2 GiB; the stub reads its own file with 32-bit offsets");
-  SfxSummary summary;
-  summary.archive_offset = static_cast<uint32_t>(stub.size());
+  const uint32_t archive_offset = static_cast<uint32_t>(stub.size());
   std::vector<uint8_t> head = stub;
-  const std::vector<uint8_t> record = settings_record(options, summary.archive_offset);
+  const std::vector<uint8_t> record = settings_record(options, archive_offset);
   std::copy(record.begin(), record.end(), head.begin() + settings_offset);
   out.write(head);
   const bool integrity = (options.flags & flag_integrity) != 0;
   if (integrity) out.write({0, 0});
 
-  SfxWriter writer(options, out, progress, tuning);
+  SfxWriter writer(options, out, progress);
   if (!options.archive.empty()) {
-    const ArchiveSummary archive = check_archive(options.archive);
-    const Copied copied = copy_stored(options.archive, out, progress, 0, options.archive);
-    (void)copied;
-    writer.crc_xor = archive.crc_xor;
-    writer.count = archive.members;
+    writer.crc_xor = check_archive(options.archive).crc_xor;
+    copy_stored(options.archive, out, progress, 0, options.archive);
   } else {
     if (!message.path.empty()) writer.write_text_member("!", message.path, message.text);
     if (!script.path.empty()) writer.write_text_member("$", script.path, script.text);
@@ -212,11 +205,8 @@ SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stu
   if (integrity) {
     const uint8_t value[2] = {static_cast<uint8_t>(writer.crc_xor),
                               static_cast<uint8_t>(writer.crc_xor >> 8)};
-    out.write_at(summary.archive_offset, value, 2);
+    out.write_at(archive_offset, value, 2);
   }
-  summary.members = writer.count;
-  summary.crc_xor = writer.crc_xor;
-  return summary;
 }
 
 }  // namespace pack

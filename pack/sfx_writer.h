@@ -7,26 +7,19 @@
 #include <vector>
 
 #include "pack/input_list.h"
+#include "pack/message_and_script.h"
 #include "pack/output_file.h"
 #include "pack/pack_options.h"
 #include "pack/progress_display.h"
-#include "pack/segment_matcher.h"
-#include "pack/message_and_script.h"
 
 namespace pack {
-
-struct SfxSummary {
-  uint32_t archive_offset = 0;  // where the archive starts
-  uint32_t members = 0;
-  uint16_t crc_xor = 0;  // the integrity value
-};
 
 // Writes everything to out (which the caller commits): the stub with the settings of
 // options, the message and script members (those with a path), then the members of the
 // PATHs, or the archive of --archive.
-SfxSummary write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
-                     const SpecialText& message, const SpecialText& script,
-                     const std::vector<PlannedMember>& members, OutputFile& out,
-                     ProgressDisplay& progress, const EncoderTuning& tuning = EncoderTuning());
+void write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
+               const SpecialText& message, const SpecialText& script,
+               const std::vector<PlannedMember>& members, OutputFile& out,
+               ProgressDisplay& progress);
 
 }  // namespace pack
