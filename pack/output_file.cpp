@@ -87,6 +87,10 @@ void OutputFile::write(const uint8_t* data, size_t size) {
 
 void OutputFile::write_at(uint64_t offset, const uint8_t* data, size_t size) {
   if (offset + size > size_) throw PackError(about_file(path_, "internal: write beyond the end"));
+  if (offset >= flushed_) {  // still in the buffer
+    std::memcpy(buffer_.data() + (offset - flushed_), data, size);
+    return;
+  }
   flush();
   while (size > 0) {
     const ssize_t n = pwrite(fd_, data, size, static_cast<off_t>(offset));

@@ -20,7 +20,7 @@ class OutputFile {
 
   void write(const uint8_t* data, size_t size);
   void write(const std::vector<uint8_t>& data) { write(data.data(), data.size()); }
-  // Overwrites bytes already written.
+  // Overwrites bytes already written; those still buffered are changed in the buffer.
   void write_at(uint64_t offset, const uint8_t* data, size_t size);
   // Cuts the file back to size bytes.
   void truncate(uint64_t size);
