@@ -70,6 +70,7 @@ class SfxWriter {
   uint16_t crc_xor = 0;
 
  private:
+  // Sets the method, sizes and CRC of the file member whose header was written at `at`.
   void finish_header(uint64_t at, const MemberEntry& entry, char method, uint64_t packed,
                      uint64_t size, uint16_t crc);
 
@@ -103,11 +104,10 @@ void SfxWriter::write_text_member(const std::string& name, const std::string& pa
   const bool stored = method_.digit == '0' || packed.size() >= text.size();
   const std::vector<uint8_t>& data = stored ? text : packed;
   const char method = stored ? '0' : method_.digit;
-  const uint64_t at = out_.size();
   out_.write(member_header(entry, method, static_cast<uint32_t>(data.size()),
                            static_cast<uint32_t>(text.size()), crc));
   out_.write(data);
-  finish_header(at, entry, method, data.size(), text.size(), crc);
+  crc_xor ^= crc;
 }
 
 void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
@@ -129,13 +129,12 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
   for (size_t i = 0; i < members.size(); ++i) {
     const PlannedMember& member = members[i];
     const MemberEntry& entry = member.entry;
-    const uint64_t at = out_.size();
     progress_.update(done_, entry.name);
     if (entry.directory) {
       out_.write(member_header(entry, 'd', 0, 0, 0));
-      finish_header(at, entry, 'd', 0, 0, 0);
       continue;
     }
+    const uint64_t at = out_.size();
     // The header goes first with the sizes unknown; it keeps its length when they are set.
     out_.write(member_header(entry, method_.digit, 0, 0, 0));
     const uint64_t data_at = out_.size();
