@@ -38,14 +38,14 @@ std::string path_in_folder(const std::string& folder, const std::string& path) {
   return folder + "/" + path;
 }
 
-namespace {
-
 void check_width(const std::string& option, const std::string& value, size_t width) {
   if (value.size() > width) {
     throw UsageError(option + ": " + std::to_string(value.size()) +
                      " bytes given, the field holds " + std::to_string(width));
   }
 }
+
+namespace {
 
 // The settings flag an option sets; 0 for other options.
 uint8_t flag_of(const std::string& option) {

@@ -40,6 +40,9 @@ constexpr size_t max_title = 40;
 constexpr size_t max_install_dir = 255;
 constexpr size_t max_command = 255;
 
+// Throws UsageError naming the option when value is longer than the field's width.
+void check_width(const std::string& option, const std::string& value, size_t width);
+
 // Reads the arguments (program name excluded). Throws UsageError naming the option
 // that does not fit.
 PackOptions parse_options(const std::vector<std::string>& args);

@@ -3,18 +3,13 @@
 #include <cstring>
 #include <string>
 
-#include "pack/pack_error.h"
-
 namespace pack {
 namespace {
 
 // Copies a text into its field; the field keeps room for the terminator.
 void put_text(std::vector<uint8_t>& record, size_t offset, size_t width, const std::string& text,
               const char* option) {
-  if (text.size() >= width) {
-    throw UsageError(std::string(option) + ": " + std::to_string(text.size()) +
-                     " bytes given, the field holds " + std::to_string(width - 1));
-  }
+  check_width(option, text, width - 1);
   std::memcpy(record.data() + offset, text.data(), text.size());
 }
 
