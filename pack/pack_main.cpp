@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "pack/input_list.h"
+#include "pack/message_and_script.h"
 #include "pack/output_file.h"
 #include "pack/pack_error.h"
 #include "pack/pack_options.h"
 #include "pack/progress_display.h"
 #include "pack/sfx_writer.h"
-#include "pack/message_and_script.h"
 #include "pack/stub_file.h"
 
 namespace {
@@ -52,8 +52,12 @@ int run(const std::vector<std::string>& args) {
     skip.push_back({existing.st_dev, existing.st_ino});
   const std::vector<PlannedMember> members = list_members(options.inputs, skip);
 
+  // What the progress display counts: the members' bytes, or the archive's.
   uint64_t total = 0;
   for (const PlannedMember& member : members) total += member.size;
+  struct stat archive;
+  if (!options.archive.empty() && stat(options.archive.c_str(), &archive) == 0)
+    total = static_cast<uint64_t>(archive.st_size);
   OutputFile out(options.output);
   ProgressDisplay progress(total, stderr_is_terminal());
   write_sfx(options, stub, message, script, members, out, progress);
