@@ -75,18 +75,18 @@ void MatchPipeline::run() {
     }
   } catch (const Stopped&) {
   } catch (const PackError& e) {
-    PipelineItem item;
-    item.kind = PipelineItem::failure;
-    item.member = member;
-    item.error = e.what();
-    push(std::move(item));
+    fail(member, e.what());
   } catch (const std::exception& e) {
-    PipelineItem item;
-    item.kind = PipelineItem::failure;
-    item.member = member;
-    item.error = about_file(paths_[member], e.what());
-    push(std::move(item));
+    fail(member, about_file(paths_[member], e.what()));
   }
+}
+
+void MatchPipeline::fail(size_t member, const std::string& error) {
+  PipelineItem item;
+  item.kind = PipelineItem::failure;
+  item.member = member;
+  item.error = error;
+  push(std::move(item));
 }
 
 PipelineItem MatchPipeline::next() {

@@ -41,6 +41,8 @@ class MatchPipeline {
   void run();
   std::unique_ptr<SegmentWork> take_free();
   void push(PipelineItem item);
+  // Ends the items with the error that stopped the reading of a member.
+  void fail(size_t member, const std::string& error);
 
   SegmentMatcher matcher_;
   std::vector<std::string> paths_;
