@@ -296,12 +296,10 @@ def load():
 def find_tools(build):
     tools = {
         "kobrix": os.path.join(build, "kobrix"),
-        "kobrix-pack": os.path.join(build, "pack", "kobrix-pack"),
+        "kobrix-pack": os.path.join(build, "kobrix-pack"),
         "7zz": shutil.which("7zz"),
         "lhasa": shutil.which("lhasa"),
     }
-    if not os.path.exists(tools["kobrix-pack"]):
-        tools["kobrix-pack"] = os.path.join(build, "kobrix-pack")
     for name, path in tools.items():
         if path is None or not os.path.exists(path):
             sys.exit("%s is missing (%s)" % (name, path))
