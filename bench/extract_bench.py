@@ -344,9 +344,9 @@ def main():
     os.makedirs(root, exist_ok=True)
     print("machine: %s; load %s" % (machine(), load()))
     make_payload(payload)
-    total = sum(os.path.getsize(p) for p in sorted_files(payload, lambda p: True)
-                if not p.endswith(".payload"))
-    files = len(sorted_files(payload, lambda p: True)) - 1
+    listed = sorted_files(payload, lambda p: not p.endswith(".payload"))
+    total = sum(os.path.getsize(p) for p in listed)
+    files = len(listed)
     print("payload: %.1f MB in %d files (%s)" % (total / 1e6, files, payload))
 
     archives = pack_archives(tools, payload, work, args.fresh)
