@@ -95,9 +95,8 @@ def main():
                         help="leave out the Deflate64 yardstick (needs 7zz)")
     args = parser.parse_args()
     pack = os.path.abspath(args.pack)
-    for tool in ("jlha",):
-        if shutil.which(tool) is None:
-            sys.exit(f"{tool} is missing (Debian jlha-utils)")
+    if shutil.which("jlha") is None:
+        sys.exit("jlha is missing (Debian jlha-utils)")
     if not os.path.exists(pack):
         sys.exit(f"{pack} is missing: build kobrix-pack first or give --pack")
 
@@ -106,7 +105,7 @@ def main():
         payload = os.path.join(work, "payload")
         print("Payload:")
         subprocess.run([sys.executable, os.path.join(HERE, "make_payload.py"), payload], check=True)
-        entries = " ".join(sorted(os.listdir(payload)))
+        entries = sorted(os.listdir(payload))
         total = sum(os.path.getsize(os.path.join(d, f))
                     for d, _, files in os.walk(payload) for f in files)
         count = sum(len(files) for _, _, files in os.walk(payload))
@@ -121,8 +120,8 @@ def main():
                            check=True, stdout=subprocess.DEVNULL)
         jlha_out = os.path.join(work, "jlha.lzh")
         kobrix_out = os.path.join(work, "kobrix.exe")
-        jlha_cmd = f"jlha c2o7q {jlha_out} {entries}"
-        kobrix_cmd = f"{pack} -o {kobrix_out} --stub {stub} --method lh7 {entries}"
+        jlha_cmd = f"jlha c2o7q {jlha_out} {' '.join(entries)}"
+        kobrix_cmd = f"{pack} -o {kobrix_out} --stub {stub} --method lh7 {' '.join(entries)}"
 
         (jlha_time, jlha_spread), (kobrix_time, kobrix_spread) = timed_pair(
             [jlha_cmd, kobrix_cmd], payload, [jlha_out, kobrix_out], args.runs)
@@ -140,7 +139,7 @@ def main():
             kobrix_headers, kobrix_parts = breakdown(f.read())
         reference = {}
         if not args.no_reference and shutil.which("7zz"):
-            reference = deflate64_sizes(payload, sorted(os.listdir(payload)), work)
+            reference = deflate64_sizes(payload, entries, work)
         print(f"{'':24} {'jlha c2o7':>14} {'kobrix-pack':>14} {'ratio':>8}"
               + (f" {'Deflate64':>12} {'ratio':>8}" if reference else ""))
         for part in sorted(jlha_parts):
