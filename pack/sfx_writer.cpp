@@ -41,16 +41,17 @@ struct Copied {
 // Copies a file as it stands into the output.
 Copied copy_stored(const std::string& path, OutputFile& out, ProgressDisplay& progress,
                    uint64_t done_before, const std::string& name) {
+  constexpr size_t buffer_size = 1 << 20;
   FileSource source(path);
-  std::vector<uint8_t> buffer(1 << 20);
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[buffer_size]);  // not zero-filled
   Copied copied;
-  while (size_t n = source.read(buffer.data(), buffer.size())) {
+  while (size_t n = source.read(buffer.get(), buffer_size)) {
     if (copied.size + n > 0xFFFFFFFFull) {
       throw PackError(about_file(path, "4 GiB or larger; a member holds less than 4 GiB"));
     }
-    copied.crc = crc16_update(copied.crc, buffer.data(), n);
+    copied.crc = crc16_update(copied.crc, buffer.get(), n);
     copied.size += n;
-    out.write(buffer.data(), n);
+    out.write(buffer.get(), n);
     progress.update(done_before + copied.size, name);
   }
   return copied;
