@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
-#include <utility>
 
 #include "pack/pack_error.h"
 
@@ -19,23 +18,23 @@ constexpr uint16_t attribute_read_only = 0x01;
 constexpr uint16_t attribute_directory = 0x10;
 constexpr uint16_t attribute_archive = 0x20;
 
+bool is_one_of(const std::vector<FileIdentity>& files, const struct stat& st) {
+  for (const FileIdentity& id : files) {
+    if (id.device == st.st_dev && id.inode == st.st_ino) return true;
+  }
+  return false;
+}
+
 struct Walk {
   const std::vector<FileIdentity>& skip;
   std::vector<PlannedMember> members;
   std::set<std::string> names;
-  std::vector<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked
-
-  bool skipped(const struct stat& st) const {
-    for (const FileIdentity& id : skip) {
-      if (id.device == st.st_dev && id.inode == st.st_ino) return true;
-    }
-    return false;
-  }
+  std::vector<FileIdentity> open_folders;  // the folders being walked
 
   void add(const std::string& path, const std::string& name) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) throw PackError(about_file(path, system_error_text()));
-    if (skipped(st)) {
+    if (is_one_of(skip, st)) {
       std::fprintf(stderr, "kobrix-pack: %s: left out, it is the output file\n", path.c_str());
       return;
     }
@@ -73,10 +72,8 @@ struct Walk {
   }
 
   void add_folder(const std::string& path, const std::string& name, const struct stat& st) {
-    for (const auto& open : open_folders) {
-      if (open.first == st.st_dev && open.second == st.st_ino) {
-        throw PackError(about_file(path, "a link back to a folder that contains it"));
-      }
+    if (is_one_of(open_folders, st)) {
+      throw PackError(about_file(path, "a link back to a folder that contains it"));
     }
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) throw PackError(about_file(path, system_error_text()));
@@ -96,7 +93,7 @@ struct Walk {
       describe_file(path, &member.entry);
       members.push_back(member);
     }
-    open_folders.emplace_back(st.st_dev, st.st_ino);
+    open_folders.push_back({st.st_dev, st.st_ino});
     const std::string prefix = name.empty() ? "" : name + "/";
     std::string base = path;
     while (!base.empty() && base.back() == '/') base.pop_back();
