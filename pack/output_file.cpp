@@ -33,13 +33,15 @@ void watch_signals() {
   }
 }
 
-void write_all(int fd, const uint8_t* data, size_t size, const std::string& name) {
+// Writes all of data at the file's position, or at `at` when it is given.
+void write_all(int fd, const uint8_t* data, size_t size, const std::string& name, off_t at = -1) {
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    const ssize_t n = at < 0 ? ::write(fd, data, size) : pwrite(fd, data, size, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw PackError(about_file(name, "cannot be written: " + system_error_text()));
     data += n;
     size -= static_cast<size_t>(n);
+    if (at >= 0) at += n;
   }
 }
 
@@ -92,14 +94,7 @@ void OutputFile::write_at(uint64_t offset, const uint8_t* data, size_t size) {
     return;
   }
   flush();
-  while (size > 0) {
-    const ssize_t n = pwrite(fd_, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw PackError(about_file(path_, "cannot be written: " + system_error_text()));
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
+  write_all(fd_, data, size, path_, static_cast<off_t>(offset));
 }
 
 void OutputFile::truncate(uint64_t size) {
