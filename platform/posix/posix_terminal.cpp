@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/terminal_filter.h"
 #include "startup/work_area.h"
 
 namespace {
@@ -36,14 +37,10 @@ void on_interrupt(int) {
   interrupted = 1;
 }
 
-// Plain text of the core for the terminal: UTF-8, "\r\n" as "\n".
-std::string terminal_text(const char* text) {
-  std::string utf8 = posix_to_utf8(text);
-  if (utf8.find('\r') == std::string::npos) return utf8;
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i)
-    if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')) out += utf8[i];
-  return out;
+// Text of the core for the terminal: UTF-8, filtered, "\r\n" as "\n"; line
+// breaks are kept only where asked (a message's text).
+std::string terminal_text(const char* text, bool keep_line_breaks = false) {
+  return terminal_safe(posix_to_utf8(text), keep_line_breaks);
 }
 
 std::string trimmed(const std::string& s) {
@@ -110,7 +107,8 @@ void posix_end_progress_line() {
 int sys_message_box(Window owner, const char* text, const char* caption, uint32_t style) {
   (void)owner;
   posix_end_progress_line();
-  std::fprintf(stderr, "%s: %s\n", terminal_text(caption).c_str(), terminal_text(text).c_str());
+  std::fprintf(stderr, "%s: %s\n", terminal_text(caption).c_str(),
+               terminal_text(text, true).c_str());
   std::fflush(stderr);
   uint32_t buttons = style & 0x0F;
   if (buttons != box_yes_no && buttons != box_yes_no_cancel) return answer_ok;
@@ -131,7 +129,7 @@ int sys_message_box(Window owner, const char* text, const char* caption, uint32_
       std::fputs(cancel_offered ? "(end of input: c)\n" : "(end of input: n)\n", stderr);
       return cancel_offered ? answer_cancel : answer_no;
     }
-    if (!terminal) std::fprintf(stderr, "%s\n", trimmed(line).c_str());
+    if (!terminal) std::fprintf(stderr, "%s\n", terminal_safe(trimmed(line)).c_str());
     int answer = answer_of(line, cancel_offered);
     if (answer != 0) return answer;
   }

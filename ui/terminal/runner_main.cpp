@@ -12,6 +12,7 @@
 
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
 
 namespace {
@@ -119,6 +120,12 @@ int main(int argc, char** argv) {
   if (code_page != 0 && !posix_set_code_page(code_page)) {
     std::fprintf(stderr, "kobrix: code page %u cannot be converted on this system\n",
                  unsigned(code_page));
+    return usage_error;
+  }
+  std::string problem = sfx_file_problem(argv[i]);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "kobrix: %s is not a self-extracting file: %s\n",
+                 terminal_safe(argv[i]).c_str(), problem.c_str());
     return usage_error;
   }
   posix_set_root(absolute_path(root).c_str());

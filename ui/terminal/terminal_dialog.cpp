@@ -9,6 +9,7 @@
 #include "archive/archive.h"
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
 #include "ui/common/dialog_common.h"
 #include "ui/main_dialog.h"
@@ -29,7 +30,7 @@ std::string label_text(const char* text) {
     }
     out += utf8[i];
   }
-  return out;
+  return terminal_safe(out);
 }
 
 // Asks with a prompt on standard error and reads one line: 1 read, 0 end of
@@ -42,7 +43,7 @@ int ask(const std::string& prompt, std::string* line) {
     std::fputs("(end of input: Cancel)\n", stderr);
     return 0;
   }
-  if (!isatty(STDIN_FILENO)) std::fprintf(stderr, "%s\n", line->c_str());
+  if (!isatty(STDIN_FILENO)) std::fprintf(stderr, "%s\n", terminal_safe(*line).c_str());
   return 1;
 }
 
@@ -87,8 +88,9 @@ int run_main_dialog() {
 
   const char* label =
       wa->settings.install_title[0] != 0 ? wa->settings.install_title : "Install &Directory:";
-  std::fprintf(stderr, "%s\n%s %s\n", posix_to_utf8(wa->settings.window_title).c_str(),
-               label_text(label).c_str(), posix_to_utf8(wa->settings.install_dir).c_str());
+  std::fprintf(
+      stderr, "%s\n%s %s\n", terminal_safe(posix_to_utf8(wa->settings.window_title)).c_str(),
+      label_text(label).c_str(), terminal_safe(posix_to_utf8(wa->settings.install_dir)).c_str());
 
   // The field holds the default directory until another is typed.
   std::string field = wa->settings.install_dir;
