@@ -26,6 +26,9 @@ inline char member_method() { return char(wa->header[5]); }
 
 // Walks the archive in scan or extract mode; nonzero when not aborted.
 int run_pass(Window owner, PassMode mode);
+// Copies or decodes the current member's data into output_file or the
+// capture, running crc over what goes to a file.
+void decode_current_member();
 
 // ---- target paths and file names ----
 

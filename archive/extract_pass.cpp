@@ -14,18 +14,6 @@ enum MemberStep { member_next, member_stop };
 uint32_t header_time() { return get_u32(wa->header + 15); }
 uint16_t header_file_crc() { return get_u16(wa->header + 21); }
 
-// Copies or decodes the current member's data into output_file or the capture.
-void decode_current_member() {
-  wa->crc = 0;
-  wa->in_pos = 0xFFFFFFFFu;
-  char method = member_method();
-  if (method == '0') {
-    copy_stored_member(int32_t(get_u32(wa->header + 11)));
-  } else if (method >= '4' && method <= '7') {
-    decode_member();
-  }
-}
-
 MemberStep scan_member() {
   header_crc_xor ^= header_file_crc();
   if (text_equal(wa->member_name, "!")) {
@@ -156,6 +144,17 @@ MemberStep extract_member(uint32_t max_component_length) {
 }
 
 }  // namespace
+
+void decode_current_member() {
+  wa->crc = 0;
+  wa->in_pos = 0xFFFFFFFFu;
+  char method = member_method();
+  if (method == '0') {
+    copy_stored_member(int32_t(get_u32(wa->header + 11)));
+  } else if (method >= '4' && method <= '7') {
+    decode_member();
+  }
+}
 
 int run_pass(Window owner, PassMode mode) {
   wa->dialog = owner;

@@ -697,3 +697,11 @@ uint32_t sys_tick_count() {
   s.clock_offset += s.clock_step;
   return uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u) + s.clock_offset;
 }
+
+std::string posix_mime_token(const std::string& name) {
+  return mime_token(name);
+}
+
+std::string posix_file_component(const std::string& utf8) {
+  return file_component(utf8);
+}

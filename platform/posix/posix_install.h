@@ -36,3 +36,8 @@ void posix_install_set_clock_step(uint32_t step);
 // The folder the entries go to: $XDG_DATA_HOME when it is an absolute path,
 // else ~/.local/share.
 std::string posix_data_home();
+
+// The names the actions give their files: a class key or name as a MIME
+// type token ("kobrix-<token>"), a group or title as one file-name component.
+std::string posix_mime_token(const std::string& name);
+std::string posix_file_component(const std::string& utf8);

@@ -90,3 +90,7 @@ void posix_extraction_begins();
 int posix_read_line(std::string* line);
 // Finishes a progress line left standing in place on the terminal.
 void posix_end_progress_line();
+// Takes every message box in place of the terminal (the listing and the
+// test of a file), or none again with null; returns the answer.
+typedef int (*PosixMessageHook)(const char* text, uint32_t style);
+void posix_set_message_hook(PosixMessageHook hook);

@@ -18,6 +18,7 @@ namespace {
 
 volatile sig_atomic_t interrupted = 0;
 volatile sig_atomic_t extraction_begun = 0;
+PosixMessageHook message_hook = nullptr;
 
 struct ProgressLine {
   std::string member;
@@ -104,8 +105,13 @@ void posix_end_progress_line() {
   line.open = false;
 }
 
+void posix_set_message_hook(PosixMessageHook hook) {
+  message_hook = hook;
+}
+
 int sys_message_box(Window owner, const char* text, const char* caption, uint32_t style) {
   (void)owner;
+  if (message_hook != nullptr) return message_hook(text, style);
   posix_end_progress_line();
   std::fprintf(stderr, "%s: %s\n", terminal_text(caption).c_str(),
                terminal_text(text, true).c_str());

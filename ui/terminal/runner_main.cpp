@@ -1,5 +1,6 @@
 // kobrix: runs a self-extracting file on Linux.
 //   kobrix [--root DIR] [--codepage N] FILE [ARG...]
+//   kobrix --list|--test [--json] [--root DIR] [--codepage N] FILE
 // FILE is read as the program's own file; the ARGs are its command line.
 #include <limits.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
+#include "ui/terminal/sfx_inspect.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ constexpr int usage_error = 2;
 
 const char usage_text[] =
     "usage: kobrix [--root DIR] [--codepage N] FILE [ARG...]\n"
+    "       kobrix --list|--test [--json] [--root DIR] [--codepage N] FILE\n"
     "Runs the self-extracting file FILE. The ARGs are its own command line:\n"
     "  -n    start the extraction without asking    -n-  never start by itself\n"
     "  -c    no date comparison before overwriting  -c-  compare dates\n"
@@ -28,9 +31,13 @@ const char usage_text[] =
     "Options:\n"
     "  --root DIR     folder that stands in for drive C: (default: current folder)\n"
     "  --codepage N   code page of the names in the archive (default: 932)\n"
+    "  --list         show the installer, its message and script, and the members\n"
+    "  --test         decode every member and check it; writes nothing\n"
+    "  --json         with --list or --test: one JSON document\n"
     "  --help, --version\n"
     "Exit codes: 0 nothing extracted (error, No or Cancel before the extraction),\n"
-    "1 the extraction ran (also after an error or Cancel during it), 2 usage.\n";
+    "1 the extraction ran (also after an error or Cancel during it), 2 usage.\n"
+    "With --list or --test: 0 the file is sound, 1 it is not, 2 usage.\n";
 
 int usage_failure(const char* message, const char* detail) {
   std::fprintf(stderr, "kobrix: %s%s\n%s", message, detail, usage_text);
@@ -75,6 +82,7 @@ bool parse_code_page(const char* text, uint32_t* out) {
 int main(int argc, char** argv) {
   const char* root = ".";
   uint32_t code_page = 0;  // the default, 932, is taken when a text needs it
+  bool list = false, test = false, json = false;
   int i = 1;
   for (; i < argc; ++i) {
     const char* arg = argv[i];
@@ -89,6 +97,14 @@ int main(int argc, char** argv) {
     if (std::strcmp(arg, "--version") == 0) {
       std::printf("kobrix 2.60 (%s)\n", default_title);
       return 0;
+    }
+    bool* mode = std::strcmp(arg, "--list") == 0   ? &list
+                 : std::strcmp(arg, "--test") == 0 ? &test
+                 : std::strcmp(arg, "--json") == 0 ? &json
+                                                   : nullptr;
+    if (mode != nullptr) {
+      *mode = true;
+      continue;
     }
     bool with_value = std::strcmp(arg, "--root") == 0 || std::strcmp(arg, "--codepage") == 0;
     const char* value = nullptr;
@@ -111,6 +127,9 @@ int main(int argc, char** argv) {
     }
   }
   if (i >= argc) return usage_failure("missing FILE", "");
+  if (list && test) return usage_failure("--list and --test exclude each other", "");
+  if (json && !list && !test) return usage_failure("--json goes with --list or --test", "");
+  if ((list || test) && i + 1 < argc) return usage_failure("unexpected argument ", argv[i + 1]);
 
   struct stat st;
   if (stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -126,10 +145,11 @@ int main(int argc, char** argv) {
   if (!problem.empty()) {
     std::fprintf(stderr, "kobrix: %s is not a self-extracting file: %s\n",
                  terminal_safe(argv[i]).c_str(), problem.c_str());
-    return usage_error;
+    return list || test ? 1 : usage_error;
   }
   posix_set_root(absolute_path(root).c_str());
   posix_set_module_path(absolute_path(argv[i]).c_str());
+  if (list || test) return inspect_and_report(argv[i], test, json);
   posix_catch_interrupt();
 
   std::string text = argument_text(argc - i - 1, argv + i + 1);
