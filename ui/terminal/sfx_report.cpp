@@ -93,7 +93,15 @@ void print_installer(const InspectedFile& f) {
     std::printf("              refused as \"Invalid directory\": the program asks again\n");
   else
     std::printf("              lands in %s\n", terminal_safe(v.directory_linux).c_str());
-  std::printf("  Settings:   %s\n", flag_list(v, f.integrity_present).c_str());
+  InstallerView record;
+  record.auto_start = f.record.flags & settings_auto_start;
+  record.overwrite = f.record.flags & settings_no_overwrite_prompt;
+  record.no_date_check = f.record.flags & settings_no_date_check;
+  record.restore_attributes = f.record.restore_attributes != 0;
+  std::printf("  Record:     %s (flags 0x%02x)\n", flag_list(record, f.integrity_present).c_str(),
+              unsigned(f.record.flags));
+  std::printf("  Settings:   %s%s\n", flag_list(v, f.integrity_present).c_str(),
+              f.has_script ? " (after the script)" : "");
   std::printf("  Check boxes: Start menu %s, file types %s\n",
               v.group_checked ? "ticked" : "not ticked (disabled)",
               v.class_checked ? "ticked" : "not ticked (disabled)");
