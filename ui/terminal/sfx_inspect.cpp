@@ -122,7 +122,7 @@ bool test_member(InspectedFile* f, InspectedMember* m, FileHandle sink, int32_t 
   return true;
 }
 
-// Walks the members; false when the walk stopped on a failure.
+// Walks the members; a failure that stops the walk is left in f->error.
 void walk_members(InspectedFile* f, bool test, FileHandle sink) {
   build_crc_table(crc_polynomial);
   header_crc_xor = 0;
@@ -280,5 +280,7 @@ InspectedFile inspect_sfx(bool test) {
   }
   settle_view(&f);
   posix_set_message_hook(nullptr);
+  sys_free(wa);
+  wa = nullptr;
   return f;
 }
