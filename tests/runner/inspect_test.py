@@ -275,9 +275,11 @@ def hostile(r):
     path = os.path.join(r.work, "hostile.exe")
     sfx.write_sfx(path, arc)
     code, text, err = r.run("--test", path)
+    check("wrong CRC fails the test", code == 1 and "ok.txt: CRC ERROR" in text, text)
+    code, listing, err = r.run("--list", path)
+    text += listing
     check("escapes never reach the terminal", "\x1b" not in text and "\x07" not in text and
           "\\x1b]0;owned\\x07evil" in text and "\\x1b[31mred message" in text, text)
-    check("wrong CRC fails the test", code == 1 and "ok.txt: CRC ERROR" in text, text)
     code, doc, err = r.json("--test", path)
     check("JSON keeps the name as it is", doc["members"][0]["name"] == "\x1b]0;owned\x07evil\x1b[2J.txt"
           and doc["message"]["text"] == "\x1b[31mred message\r\n", doc["members"][0])

@@ -305,20 +305,27 @@ int print_inspection(const InspectedFile& f, const char* path, bool test, bool j
     return code;
   }
   std::printf("%s\n\n", terminal_safe(path).c_str());
-  print_installer(f);
+  if (!test) print_installer(f);
   print_members(f, test);
   print_error(f);
-  if (test) {
-    size_t failed = 0, tested = 0;
-    for (const InspectedMember& m : f.members) {
-      tested += m.tested ? 1 : 0;
-      failed += m.error.empty() ? 0 : 1;
-    }
-    if (code == 0)
-      std::printf("%zu members tested, all sound\n", tested);
-    else
-      std::printf("%zu members tested, %zu failed%s; the extraction stops at the first failure\n",
-                  tested, failed, f.error.empty() ? "" : ", and the archive has an error");
+  if (!test) return code;
+  size_t failed = 0, tested = 0;
+  const InspectedMember* first = nullptr;
+  for (const InspectedMember& m : f.members) {
+    tested += m.tested ? 1 : 0;
+    if (m.error.empty()) continue;
+    ++failed;
+    if (first == nullptr && !m.special) first = &m;  // the program never checks "!" and "$"
+  }
+  std::printf("%zu member%s tested, ", tested, tested == 1 ? "" : "s");
+  if (code == 0) {
+    std::printf("all sound\n");
+  } else {
+    std::printf("%zu failed", failed);
+    if (first != nullptr)
+      std::printf("; the extraction would stop at %s", shown(first->name).c_str());
+    if (!f.error.empty()) std::printf("; the file has an error that stops the program");
+    std::printf("\n");
   }
   return code;
 }
