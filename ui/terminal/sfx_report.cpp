@@ -168,10 +168,20 @@ void print_error(const InspectedFile& f) {
 
 // ---- JSON ----
 
+// A JSON string; a byte that is not part of valid UTF-8 (a Linux path may
+// hold any) becomes U+FFFD.
 std::string json_string(const std::string& utf8_text) {
   std::string out = "\"";
-  for (unsigned char c : utf8_text) {
-    if (c == '"' || c == '\\') {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8_text.data());
+  size_t left = utf8_text.size();
+  while (left > 0) {
+    unsigned char c = *p;
+    uint32_t code = 0;
+    size_t length = c < 0x80 ? 1 : posix_decode_utf8(p, left, &code);
+    if (length == 0) {
+      out += "\xef\xbf\xbd";
+      length = 1;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
     } else if (c < 0x20 || c == 0x7F) {
@@ -179,8 +189,10 @@ std::string json_string(const std::string& utf8_text) {
       std::snprintf(escape, sizeof escape, "\\u%04x", c);
       out += escape;
     } else {
-      out += char(c);
+      out.append(reinterpret_cast<const char*>(p), length);
     }
+    p += length;
+    left -= length;
   }
   return out + "\"";
 }
