@@ -82,6 +82,13 @@ void stop_walk(InspectedFile* f, const std::string& error, const std::string& na
   f->error_name = name;
 }
 
+// Stops the walk on the core's last report, which names the file unless it
+// is "Not enough memory"; a seek that failed reported nothing.
+void stop_on_report(InspectedFile* f) {
+  if (last_report[0] == 0) return stop_walk(f, "Read ERROR", wa->module_path);
+  stop_walk(f, message_of_report(last_report), last_report[0] == '"' ? wa->module_path : "");
+}
+
 // The message or the script captured as the scan pass captures it, and the
 // script applied. 0 when the decoder failed: the program would end there.
 bool capture_special(InspectedFile* f, InspectedMember* m) {
@@ -115,8 +122,9 @@ bool test_member(InspectedFile* f, InspectedMember* m, FileHandle sink, int32_t 
   if (error.empty() && wa->crc != m->crc) error = "CRC ERROR";
   m->error = error;
   if (error.empty()) return true;
+  last_report[0] = 0;
   if (sys_seek_own_file(wa->archive_file, data_start, seek_begin) == -1 || !skip_member_data()) {
-    stop_walk(f, message_of_report(last_report), wa->module_path);
+    stop_on_report(f);
     return false;
   }
   return true;
@@ -131,7 +139,7 @@ void walk_members(InspectedFile* f, bool test, FileHandle sink) {
     last_report[0] = 0;
     HeaderResult r = read_member_header();
     if (r == header_end) break;
-    if (r == header_failed) return stop_walk(f, message_of_report(last_report), wa->module_path);
+    if (r == header_failed) return stop_on_report(f);
     InspectedMember m = member_of_header(uint32_t(offset));
     header_crc_xor ^= m.crc;
     int32_t data_start = sys_seek_own_file(wa->archive_file, 0, seek_current);
@@ -140,24 +148,27 @@ void walk_members(InspectedFile* f, bool test, FileHandle sink) {
       go_on = capture_special(f, &m);
       // The program takes the text without checking it; the test checks it.
       if (go_on && test) {
-        go_on = sys_seek_own_file(wa->archive_file, data_start, seek_begin) != -1 &&
-                test_member(f, &m, sink, data_start);
+        last_report[0] = 0;
+        go_on = sys_seek_own_file(wa->archive_file, data_start, seek_begin) != -1;
+        if (!go_on) stop_on_report(f);
+        if (go_on) go_on = test_member(f, &m, sink, data_start);
       }
     } else if (test && m.method != 'd') {
       // The scan first passes over the data: a member running past the end
       // stops the program before anything is written.
       if (!skip_member_data() ||
           sys_seek_own_file(wa->archive_file, data_start, seek_begin) == -1) {
-        m.error = message_of_report(last_report);
         f->members.push_back(m);
-        return stop_walk(f, m.error, wa->module_path);
+        stop_on_report(f);
+        f->members.back().error = f->error;
+        return;
       }
       go_on = test_member(f, &m, sink, data_start);
     } else if (test) {
       m.tested = true;  // a directory: nothing behind its header
     } else if (!skip_member_data()) {
       f->members.push_back(m);
-      return stop_walk(f, message_of_report(last_report), wa->module_path);
+      return stop_on_report(f);
     }
     f->members.push_back(m);
     if (!go_on) return;
@@ -250,7 +261,7 @@ InspectedFile inspect_sfx(bool test) {
   if (wa->archive_file == invalid_file) {
     stop_walk(&f, "Open ERROR", wa->module_path);
   } else if (!locate_archive()) {
-    stop_walk(&f, message_of_report(last_report), wa->module_path);
+    stop_on_report(&f);
   } else {
     if (wa->settings.flags & settings_integrity_value) {
       uint8_t check[2] = {0, 0};
