@@ -228,7 +228,7 @@ def damaged(r, exe):
     start = big["offset"] + struct_size(data, big["offset"])
     rng = random.Random(14)
     variants = [(f"bit {p}", flip(data, p, rng.randrange(8)))
-                for p in rng.sample(range(start, start + big["packed"]), 12)]
+                for p in rng.sample(range(start, start + big["packed"] - 2), 12)]  # not the padding
     table = bytearray(data)
     table[start + 2:start + 6] = b"\xff" * 4  # code lengths no decoder accepts
     variants += [("broken code table", bytes(table)),
