@@ -170,7 +170,7 @@ void check_fields(const ScriptLine& line, int key, const std::string& value,
     }
     if (fields.size() > 4) warn("has more than 4 fields; the stub ignores those after the fourth");
     if (fields[0].size() < 2 || fields[0].size() > 19) {
-      warn("extension \"" + fields[0] +
+      warn("extension \"" + shown(fields[0]) +
            "\" is not a period and 1 to 18 characters; the stub skips the line");
     }
     if (fields[1].size() > 19) {
@@ -179,7 +179,7 @@ void check_fields(const ScriptLine& line, int key, const std::string& value,
     }
     if (fields[2].size() > 259) warn("program path longer than 259 bytes; the stub skips the line");
     if (fields[3].size() + std::strlen("\\shell\\open\\command") > 79) {
-      warn("class key \"" + fields[3] +
+      warn("class key \"" + shown(fields[3]) +
            "\" is too long: with \\shell\\open\\command it must fit in 79 bytes; the stub skips "
            "the line");
     }
@@ -257,7 +257,7 @@ std::vector<std::string> script_remarks(const std::vector<uint8_t>& script,
           c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (edit_distance(lower_given, lower_key) <= 2) meant = k.key;
       }
-      remarks.push_back(at + "\"" + given + "\" is no key the stub knows" +
+      remarks.push_back(at + "\"" + shown(given) + "\" is no key the stub knows" +
                         (meant.empty() ? "" : " (keys match in exact case: " + meant + "?)") +
                         "; the stub skips the line");
       continue;
@@ -269,7 +269,7 @@ std::vector<std::string> script_remarks(const std::vector<uint8_t>& script,
       bool whole = false;
       const int32_t number = flag_value(value, &whole);
       if (!whole) {
-        remarks.push_back(at + "$Flag=" + value +
+        remarks.push_back(at + "$Flag=" + shown(value) +
                           " is not a decimal number; the stub reads it as " +
                           std::to_string(number));
       }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/code_page.h"
+
 namespace pack {
 
 // A PATH to pack and the folder it is read from (-C; empty: the current folder).
@@ -24,8 +26,8 @@ struct PackOptions {
   bool restore_attributes = false;
   std::string message, script;  // files for the members "!" and "$"
   char method = '7';
-  std::string archive;       // an existing archive to put behind the stub
-  unsigned code_page = 932;  // of names and texts; the runner's default
+  std::string archive;                     // an existing archive to put behind the stub
+  unsigned code_page = default_code_page;  // of names and texts
   std::vector<InputPath> inputs;
   bool help = false, version = false;
 };

@@ -50,7 +50,8 @@ std::string folded(const std::string& name) {
     } else if (c >= 0x80 && utf8 != static_cast<locale_t>(0)) {
       c = static_cast<uint32_t>(towupper_l(static_cast<wint_t>(c), utf8));
     }
-    out += character_named(c) + ";";
+    // Each code point as four bytes: a key to compare, not a text.
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(c >> shift);
   }
   return out;
 }
