@@ -12,24 +12,27 @@ namespace {
 
 const iconv_t no_converter = reinterpret_cast<iconv_t>(-1);
 
-// Converts all of in; false when a byte or character does not convert.
+// Converts all of in, the converter's held state written out at the end (1255 and 1258
+// hold a letter back for the marks that may follow); false when a byte or character
+// does not convert.
 bool convert(iconv_t cd, const std::string& in, std::string* out) {
   out->clear();
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   char* in_p = const_cast<char*>(in.data());
   size_t in_left = in.size();
   char buffer[1024];
-  for (;;) {
+  bool flushed = false;
+  while (!flushed) {
     char* out_p = buffer;
     size_t out_left = sizeof buffer;
-    const size_t rc = in_left == 0 ? iconv(cd, nullptr, nullptr, &out_p, &out_left)
-                                   : iconv(cd, &in_p, &in_left, &out_p, &out_left);
+    flushed = in_left == 0;
+    const size_t rc = flushed ? iconv(cd, nullptr, nullptr, &out_p, &out_left)
+                              : iconv(cd, &in_p, &in_left, &out_p, &out_left);
     out->append(buffer, static_cast<size_t>(out_p - buffer));
-    if (rc != static_cast<size_t>(-1)) {
-      if (in_left == 0) break;
-      continue;
+    if (rc == static_cast<size_t>(-1)) {
+      if (errno != E2BIG) return false;
+      flushed = false;
     }
-    if (errno != E2BIG) return false;
   }
   return out->find('\0') == std::string::npos;
 }
@@ -232,10 +235,17 @@ std::string CodePage::encode(const std::string& text, const std::string& what) c
     std::string why = what + ": " + character_named(code_point) + " is not in code page " +
                       std::to_string(number_);
     std::string bytes_of_other, back;
-    uint32_t other_point = 0;
     if (convert(static_cast<iconv_t>(to_code_page_), character, &bytes_of_other) &&
-        decode(bytes_of_other, &back) && !back.empty() && utf8_sequence(back, 0, &other_point)) {
-      why += " (it would read back as " + character_named(other_point) + ")";
+        decode(bytes_of_other, &back) && !back.empty()) {
+      why += " (it would read back as";
+      for (size_t i = 0; i < back.size();) {
+        uint32_t point = 0;
+        const size_t n = utf8_sequence(back, i, &point);
+        if (n == 0) break;
+        why += " " + character_named(point);
+        i += n;
+      }
+      why += ")";
     }
     std::string holder;
     for (unsigned other : suggested_code_pages) {
