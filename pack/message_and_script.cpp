@@ -27,8 +27,14 @@ SpecialText load_text(const std::string& path, const char* option, size_t limit,
   for (uint8_t c : bytes) {
     if (c == 0) refuse("holds a zero byte, where the stub would end the text");
   }
-  const std::string text =
-      code_page.encode(std::string(bytes.begin(), bytes.end()), std::string(option) + " " + path);
+  const std::string given(bytes.begin(), bytes.end());
+  std::string unicode;
+  bool kept = false;
+  if (code_page.to_unicode(given, &unicode, &kept) && kept) {
+    std::fprintf(stderr, "kobrix-pack: %s %s: not UTF-8; kept as text of code page %u\n", option,
+                 path.c_str(), code_page.number());
+  }
+  const std::string text = code_page.encode(given, std::string(option) + " " + path);
   special.text.assign(text.begin(), text.end());
   if (special.text.size() > limit) {
     refuse(std::to_string(special.text.size()) + " bytes in code page " +
