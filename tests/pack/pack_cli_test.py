@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
-from lzh import crc16  # noqa: E402
+from lzh import archive as lzh_archive, crc16, member  # noqa: E402
 from payload import write_file  # noqa: E402
 
 results = []  # (name, problem or None)
@@ -265,6 +265,10 @@ def existing_archives(env):
     broken[5] = ord("9")
     expect_refusal(env, "--archive with a bad method",
                    ["--stub", env.stub, "--archive", env.write("broken.lzh", broken)], "offset 0")
+    for label, dirname in (("rooted", b"\xffetc\xff"), ("climbing", b"a\xff..\xff..\xff"), ("drive", b"C:\xff")):
+        away = lzh_archive(member(b"x.txt", b"x"), member(b"y.txt", b"y", dirname=dirname))
+        expect_refusal(env, f"--archive with a {label} name", ["--stub", env.stub, "--archive",
+                       env.write(f"{label}.lzh", away)], "outside the extraction folder")
 
 
 def snapshot(path):
