@@ -1,5 +1,6 @@
 #include "pack/archive_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "pack/crc16.h"
 #include "pack/member_header.h"
 #include "pack/pack_error.h"
+#include "pack/windows_names.h"
 
 namespace pack {
 namespace {
@@ -19,9 +21,30 @@ uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
   return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
 }
 
+// The member name as the stub joins it: the directory part, a separator where it lacks
+// one, the file name; "\\" and 0xFF that are no trail bytes become "/".
+std::string joined_name(const std::string& dir, const std::string& file,
+                        const CodePage& code_page) {
+  std::string name = dir;
+  if (!name.empty() && !file.empty()) name += '/';  // an extra one is dropped below
+  name += file;
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (code_page.is_lead_byte(c) && i + 1 < name.size()) {
+      out += name.substr(i++, 2);
+    } else if (c == '\\' || c == 0xFF || c == '/') {
+      if (out.empty() || out.back() != '/' || i == 0) out += '/';
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
-ArchiveSummary check_archive(const std::string& path) {
+ArchiveSummary check_archive(const std::string& path, const CodePage& code_page) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) throw PackError(about_file(path, system_error_text()));
   if (std::fseek(file.get(), 0, SEEK_END) != 0)
@@ -30,6 +53,7 @@ ArchiveSummary check_archive(const std::string& path) {
   std::rewind(file.get());
 
   ArchiveSummary summary;
+  CaseClashes cases;
   uint64_t offset = 0;
   std::vector<uint8_t> header;
   for (;;) {
@@ -62,6 +86,7 @@ ArchiveSummary check_archive(const std::string& path) {
     size_t at = 24;
     long crc_at = -1;
     size_t name_bytes = 0;
+    std::string dir_name, file_name;
     for (unsigned next = get16(header, at); next != 0; next = get16(header, at)) {
       if (next < 3 || at + next + 2 > size) refuse("an extended header runs past the header's end");
       const uint8_t type = header[at + 2];
@@ -71,6 +96,9 @@ ArchiveSummary check_archive(const std::string& path) {
         crc_at = static_cast<long>(at + 3);
       } else if (type == 0x01 || type == 0x02) {
         name_bytes += data_size;
+        const char* data = reinterpret_cast<const char*>(header.data()) + at + 3;
+        std::string& part = type == 0x01 ? file_name : dir_name;
+        part.assign(data, std::find(data, data + data_size, '\0'));
       }
       at += next;
     }
@@ -81,6 +109,27 @@ ArchiveSummary check_archive(const std::string& path) {
     if (name_bytes > max_member_name) {
       refuse("member name of " + std::to_string(name_bytes) + " bytes; the stub holds " +
              std::to_string(max_member_name));
+    }
+    const std::string name = joined_name(dir_name, file_name, code_page);
+    const std::string escape = escape_problem(name);
+    if (!escape.empty()) {
+      refuse("member " + shown(name) +
+             " would be written outside the extraction folder: " + escape);
+    }
+    std::string unicode;
+    if (!code_page.decode(name, &unicode)) {
+      summary.warnings.push_back("member " + shown(name) + ": not text of code page " +
+                                 std::to_string(code_page.number()) + "; kept as it is");
+    } else {
+      const std::string problem = windows_name_problem(unicode);
+      const std::string clash = problem.empty() ? cases.add(unicode) : "";
+      if (!problem.empty()) {
+        summary.warnings.push_back("member " + shown(unicode) +
+                                   ": Windows cannot hold the name: " + problem);
+      } else if (!clash.empty()) {
+        summary.warnings.push_back("member " + shown(unicode) + " differs only in case from " +
+                                   shown(clash) + "; on Windows they would be one file");
+      }
     }
     summary.crc_xor ^= static_cast<uint16_t>(get16(header, 21));
     ++summary.members;

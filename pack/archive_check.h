@@ -3,17 +3,24 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "pack/code_page.h"
 
 namespace pack {
 
 struct ArchiveSummary {
   uint32_t members = 0;
   uint16_t crc_xor = 0;  // XOR of the file-CRC fields: the integrity value
+  // Names Windows cannot hold, or that do not read in the code page (they stay as
+  // they are): "member NAME: why".
+  std::vector<std::string> warnings;
 };
 
 // Walks every header of the archive in the file at path. Throws PackError naming the
 // file, the header's offset and the reason when a header is one the stub refuses or
-// cannot hold, or when member data runs past the end of the file.
-ArchiveSummary check_archive(const std::string& path);
+// cannot hold, when a member's name would take it out of the extraction folder (a
+// drive, a rooted name, ".."), or when member data runs past the end of the file.
+ArchiveSummary check_archive(const std::string& path, const CodePage& code_page);
 
 }  // namespace pack

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "pack/code_page.h"
+#include "pack/pack_options.h"
+
 namespace pack {
 
 // Longest texts the stub keeps of the message and the script.
@@ -18,12 +21,21 @@ struct SpecialText {
   std::vector<uint8_t> text;
 };
 
-// Reads the message file. Throws PackError naming --message and the file when the text
-// is longer than the stub keeps or holds a zero byte.
-SpecialText load_message(const std::string& path);
+// Reads the message file into the code page. Throws PackError naming --message and the
+// file when the text is longer than the stub keeps, holds a zero byte or a character
+// the code page lacks.
+SpecialText load_message(const std::string& path, const CodePage& code_page);
 
 // Reads the script file, with the checks of load_message, and refuses a key line whose
 // value is longer than the field the stub copies it into.
-SpecialText load_script(const std::string& path);
+SpecialText load_script(const std::string& path, const CodePage& code_page);
+
+// The script read as the stub reads it: a warning ("line N: ...") for each line the stub
+// passes over or reads otherwise than it seems to mean (an unknown key, a flag that is
+// no number, a "$Class=" or "$Group=" line with the wrong number of fields or a field
+// longer than the stub keeps), then a note ("note: ...") for each setting that both an
+// option and a script line give, saying which one the stub uses.
+std::vector<std::string> script_remarks(const std::vector<uint8_t>& script,
+                                        const PackOptions& options);
 
 }  // namespace pack

@@ -1,5 +1,7 @@
 #include "pack/pack_options.h"
 
+#include <cstdlib>
+
 #include "pack/pack_error.h"
 
 namespace pack {
@@ -27,6 +29,8 @@ const char usage_text[] =
     "  --script FILE          installation script\n"
     "  --method M             lh0, lh5, lh6 or lh7 (default lh7)\n"
     "  --archive FILE.lzh     put this archive behind the stub as it stands (no PATHs)\n"
+    "  --codepage N           Windows code page of names and texts (default 932); the\n"
+    "                         runner's --codepage must match\n"
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
     "\n"
@@ -109,16 +113,12 @@ PackOptions parse_options(const std::vector<std::string>& args) {
       options.stub = take_value();
     } else if (arg == "--title") {
       options.title = take_value();
-      check_width(arg, options.title, max_title);
     } else if (arg == "--install-title") {
       options.install_title = take_value();
-      check_width(arg, options.install_title, max_title);
     } else if (arg == "--dir") {
       options.install_dir = take_value();
-      check_width(arg, options.install_dir, max_install_dir);
     } else if (arg == "--command") {
       options.command = take_value();
-      check_width(arg, options.command, max_command);
     } else if (const uint8_t flag = flag_of(arg)) {
       no_value();
       options.flags |= flag;
@@ -135,6 +135,15 @@ PackOptions parse_options(const std::vector<std::string>& args) {
         throw UsageError(arg + ": \"" + method + "\" is not one of lh0, lh5, lh6, lh7");
       }
       options.method = method[2];
+    } else if (arg == "--codepage") {
+      const std::string number = take_value();
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(number.c_str(), &end, 10);
+      if (number.empty() || number[0] < '0' || number[0] > '9' || *end != 0 || value == 0 ||
+          value > 65535) {
+        throw UsageError(arg + ": \"" + number + "\" is not a code page number");
+      }
+      options.code_page = static_cast<unsigned>(value);
     } else if (arg == "--archive") {
       options.archive = take_value();
     } else if (arg == "-h" || arg == "--help") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/code_page.h"
+
 namespace pack {
 
 // A PATH to pack and the folder it is read from (-C; empty: the current folder).
@@ -24,7 +26,8 @@ struct PackOptions {
   bool restore_attributes = false;
   std::string message, script;  // files for the members "!" and "$"
   char method = '7';
-  std::string archive;  // an existing archive to put behind the stub
+  std::string archive;                     // an existing archive to put behind the stub
+  unsigned code_page = default_code_page;  // of names and texts
   std::vector<InputPath> inputs;
   bool help = false, version = false;
 };
@@ -40,11 +43,12 @@ constexpr size_t max_title = 40;
 constexpr size_t max_install_dir = 255;
 constexpr size_t max_command = 255;
 
-// Throws UsageError naming the option when value is longer than the field's width.
+// Throws UsageError naming the option when value (in the code page) is longer than the
+// field's width.
 void check_width(const std::string& option, const std::string& value, size_t width);
 
 // Reads the arguments (program name excluded). Throws UsageError naming the option
-// that does not fit.
+// that does not fit. The widths of texts are checked once they are in the code page.
 PackOptions parse_options(const std::vector<std::string>& args);
 
 extern const char usage_text[];

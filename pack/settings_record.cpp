@@ -15,6 +15,23 @@ void put_text(std::vector<uint8_t>& record, size_t offset, size_t width, const s
 
 }  // namespace
 
+void encode_settings_texts(const CodePage& code_page, PackOptions* options) {
+  const struct {
+    std::string* text;
+    const char* option;
+    size_t width;
+  } texts[] = {
+      {&options->title, "--title", max_title},
+      {&options->install_title, "--install-title", max_title},
+      {&options->install_dir, "--dir", max_install_dir},
+      {&options->command, "--command", max_command},
+  };
+  for (const auto& t : texts) {
+    *t.text = code_page.encode(*t.text, t.option);
+    check_width(t.option, *t.text, t.width);
+  }
+}
+
 std::vector<uint8_t> settings_record(const PackOptions& options, uint32_t archive_offset) {
   std::vector<uint8_t> record(settings_size, 0);
   for (int i = 0; i < 4; ++i) record[i] = static_cast<uint8_t>(archive_offset >> (8 * i));

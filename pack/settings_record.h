@@ -4,12 +4,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "pack/code_page.h"
 #include "pack/pack_options.h"
 
 namespace pack {
 
 constexpr uint32_t settings_offset = 512;
 constexpr uint32_t settings_size = 603;
+
+// The texts of the record (title, install title, directory, command) in the code page,
+// each checked against its field's width. Throws PackError (UsageError for a width)
+// naming the option.
+void encode_settings_texts(const CodePage& code_page, PackOptions* options);
 
 // The record for the options, with the archive starting at archive_offset.
 std::vector<uint8_t> settings_record(const PackOptions& options, uint32_t archive_offset);

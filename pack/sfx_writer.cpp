@@ -194,7 +194,7 @@ void write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
 
   SfxWriter writer(options, out, progress);
   if (!options.archive.empty()) {
-    writer.crc_xor = check_archive(options.archive).crc_xor;
+    writer.crc_xor = check_archive(options.archive, CodePage(options.code_page)).crc_xor;
     copy_stored(options.archive, out, progress, 0, options.archive);
   } else {
     if (!message.path.empty()) writer.write_text_member("!", message.path, message.text);

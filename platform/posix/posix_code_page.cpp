@@ -54,6 +54,8 @@ bool known_lead_bytes(uint32_t code_page, bool* lead) {
       set_lead_range(lead, 0xD8, 0xDE);
       set_lead_range(lead, 0xE0, 0xF9);
       return true;
+    case 65001:  // UTF-8: no byte of a longer sequence is ASCII, so none is taken as a lead
+      return true;
     default:
       return false;
   }
@@ -90,6 +92,8 @@ bool converts_to_itself(iconv_t cd, int first, int last) {
   size_t out_left = sizeof out;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   if (iconv(cd, &in_p, &in_left, &out_p, &out_left) == size_t(-1)) return false;
+  // 1258 holds the last letter back for a combining mark that may follow.
+  if (iconv(cd, nullptr, nullptr, &out_p, &out_left) == size_t(-1)) return false;
   return sizeof out - out_left == n && std::memcmp(in, out, n) == 0;
 }
 
@@ -184,7 +188,7 @@ size_t posix_decode_utf8(const unsigned char* p, size_t left, uint32_t* cp) {
 }
 
 int posix_set_code_page(uint32_t code_page) {
-  if (code_page == 65001 || code_page == 1200 || code_page == 1201) return 0;
+  if (code_page == 1200 || code_page == 1201) return 0;
   if (code_page == 932) {
     close_converters();
     posix_paths_changed();
@@ -192,7 +196,10 @@ int posix_set_code_page(uint32_t code_page) {
     return 1;
   }
   char name[24];
-  std::snprintf(name, sizeof name, "CP%u", unsigned(code_page));
+  if (code_page == 65001)
+    std::snprintf(name, sizeof name, "UTF-8");  // names other tools wrote in UTF-8
+  else
+    std::snprintf(name, sizeof name, "CP%u", unsigned(code_page));
   iconv_t to_utf8 = iconv_open("UTF-8", name);
   if (to_utf8 == (iconv_t)-1) return 0;
   iconv_t from_utf8 = iconv_open(name, "UTF-8");

@@ -289,6 +289,41 @@ def cancel_during_extraction(s, p):
           "the partial file was not deleted")
 
 
+def japanese_locale(s):
+    """Environment that gives Wine's programs the ANSI code page 932: a ja_JP.UTF-8
+    locale compiled into the work folder (only C.UTF-8 is installed here)."""
+    folder = os.path.join(s.work, "locale")
+    if not os.path.isdir(os.path.join(folder, "ja_JP.UTF-8")):
+        os.makedirs(folder, exist_ok=True)
+        done = subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8",
+                               os.path.join(folder, "ja_JP.UTF-8")], capture_output=True, text=True)
+        check(done.returncode == 0, "localedef ja_JP.UTF-8: %s" % done.stderr)
+        s.give(folder)
+    return {"LOCPATH": folder, "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+
+
+@case("extract")
+def names_and_title_in_the_ansi_code_page(s, p):
+    # Names and the caption packed from UTF-8 into the code page come out as they were
+    # where Windows reads them in that ANSI code page: 1252 (Wine's own under C.UTF-8)
+    # and 932, with a folder whose second byte is 0x5C, a backslash on its own.
+    runs = [("1252", {}, "Caf\u00e9 Setup", {"caf\u00e9.txt": b"cafe\n",
+                                                 "\u00dcber/na\u00efve r\u00e9sum\u00e9.txt": b"uber\n"}),
+            ("932", japanese_locale(s), "\u65e5\u672c\u8a9e\u30bb\u30c3\u30c8\u30a2\u30c3\u30d7",
+             {"\u65e5\u672c\u8a9e.txt": b"nihongo\n", "\u8868/\u30bd\u30d5\u30c8.txt": b"hyo\n"})]
+    for code_page, env, title, files in runs:
+        top = p.tree("cp" + code_page, files)
+        target = s.folder("C:\\e2e\\cp" + code_page)
+        exe = p.pack("cp" + code_page, top, sorted({rel.split("/")[0] for rel in files}),
+                     "--codepage", code_page, "--title", title, "--dir", "C:\\e2e\\cp" + code_page)
+        run = s.start(exe, env=env, name="cp" + code_page)
+        s.keys(s.wait_window(title), "Return")  # the caption as given, or no such window
+        check_exit(run, 1)
+        got = {os.path.relpath(os.path.join(d, f), target) for d, _, fs in os.walk(target) for f in fs}
+        check(got == set(files), "code page %s: extracted %s" % (code_page, sorted(got)))
+        same_tree(top, target, files)
+
+
 def overwrite_setup(s, p, name, *options, read_only_member=False):
     """a.txt is older than its member, b.txt newer, c.txt missing."""
     top = p.tree("overwrite", {"a.txt": b"new a\n", "b.txt": b"new b\n", "c.txt": b"new c\n"})

@@ -36,8 +36,9 @@ def archive_offset(data):
     return struct.unpack_from("<I", data, SETTINGS_OFFSET)[0]
 
 
-def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120):
-    cmd = [runner] + (["--root", root] if root is not None else []) + [sfx] + list(args)
+def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120, options=()):
+    """options: the runner's own, such as --codepage N."""
+    cmd = [runner] + (["--root", root] if root is not None else []) + list(options) + [sfx] + list(args)
     return subprocess.run(cmd, input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=timeout, env=dict(os.environ, **(env or {})))
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """kobrix-pack's options as the runner reads them back (settings fields and switches,
-the message and script members, the integrity value), and what it refuses: stubs
-without room for the settings record, missing inputs, values that do not fit, archives
-with headers the stub cannot read. On every refusal no output file is left behind."""
+the message and script members, the integrity value, names and texts outside ASCII in
+the code page), and what it refuses: stubs without room for the settings record,
+missing inputs, values that do not fit, archives with headers the stub cannot read, an
+output that is one of the inputs, names Windows cannot hold or the code page lacks. On
+every refusal no output file is left behind."""
 
 import argparse
 import glob
@@ -17,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import sfx  # noqa: E402
-from lzh import crc16  # noqa: E402
+from lzh import archive as lzh_archive, crc16, member  # noqa: E402
 from payload import write_file  # noqa: E402
 
 results = []  # (name, problem or None)
@@ -57,10 +59,11 @@ class Env:
         """The root folder of the runs of the file packed last."""
         return self.path(f"root{self.count}")
 
-    def run(self, exe, args=(), answers=""):
+    def run(self, exe, args=(), answers="", options=()):
         root = self.root()
         os.makedirs(root, exist_ok=True)
-        result = sfx.run_runner(self.runner, exe, list(args), root=root, answers=answers)
+        result = sfx.run_runner(self.runner, exe, list(args), root=root, answers=answers,
+                                options=options)
         return root, result.returncode, result.stderr.decode(errors="replace")
 
 
@@ -262,6 +265,130 @@ def existing_archives(env):
     broken[5] = ord("9")
     expect_refusal(env, "--archive with a bad method",
                    ["--stub", env.stub, "--archive", env.write("broken.lzh", broken)], "offset 0")
+    for label, dirname in (("rooted", b"\xffetc\xff"), ("climbing", b"a\xff..\xff..\xff"), ("drive", b"C:\xff")):
+        away = lzh_archive(member(b"x.txt", b"x"), member(b"y.txt", b"y", dirname=dirname))
+        expect_refusal(env, f"--archive with a {label} name", ["--stub", env.stub, "--archive",
+                       env.write(f"{label}.lzh", away)], "outside the extraction folder")
+
+
+def snapshot(path):
+    st = os.stat(path)
+    return read(path), st.st_mtime_ns, st.st_ino
+
+
+def inputs_never_overwritten(env):
+    """-o naming any input, directly or through a link: exit 2, both named, the input
+    as it was, nothing else written."""
+    top = os.path.join(env.work, "own")
+    write_file(top, "a.txt", b"input a", 1300000000)
+    write_file(top, "folder/inner.txt", b"inner", 1300000000)
+    message = env.write("own-message.txt", b"Go on?")
+    script = env.write("own-script.txt", b"$Flag=1\r\n")
+    exe, _ = env.pack_files()
+    archive = env.write("own.lzh", read(exe)[sfx.archive_offset(read(exe)):])
+    stub = env.write("own-stub.bin", sfx.bare_stub())
+    a, inner = os.path.join(top, "a.txt"), os.path.join(top, "folder", "inner.txt")
+    kinds = [
+        ("a PATH file", a, ["-C", top, "a.txt"]),
+        ("a file inside a PATH folder", inner, ["-C", top, "folder"]),
+        ("the stub", stub, ["--stub", stub, "-C", top, "a.txt"]),
+        ("the message", message, ["--message", message, "-C", top, "a.txt"]),
+        ("the script", script, ["--script", script, "-C", top, "a.txt"]),
+        ("the archive", archive, ["--archive", archive]),
+    ]
+    for label, victim, args in kinds:
+        if "--stub" not in args:
+            args = ["--stub", env.stub] + args
+        symlink, hardlink = env.path("sym-" + label[-4:]), env.path("hard-" + label[-4:])
+        for how, out in (("itself", victim), ("a symbolic link", symlink), ("a hard link", hardlink)):
+            for link in (symlink, hardlink):
+                if os.path.lexists(link):
+                    os.remove(link)
+            os.symlink(victim, symlink)
+            os.link(victim, hardlink)
+            before = snapshot(victim)
+            listing = sorted(os.listdir(os.path.dirname(out)))
+            r = subprocess.run([env.pack, "-o", out] + args, capture_output=True)
+            err = r.stderr.decode(errors="replace")
+            check(f"-o is {label} ({how}): refused, input kept",
+                  r.returncode == 2 and os.path.basename(out) in err and
+                  os.path.basename(victim) in err and snapshot(victim) == before and
+                  sorted(os.listdir(os.path.dirname(out))) == listing,
+                  f"exit {r.returncode}, {err!r}")
+    for link in glob.glob(env.path("sym-*")) + glob.glob(env.path("hard-*")):
+        os.remove(link)
+
+
+def names_and_code_pages(env):
+    """Names and texts outside ASCII come out of the runner as they were, in 932 (the
+    default, with a trail byte 0x5C) and in 1252; what a code page or Windows cannot
+    hold is refused."""
+    top = os.path.join(env.work, "names")
+    jp = {"\u65e5\u672c\u8a9e.txt": b"nihongo", "\u8868/\u30bd\u30d5\u30c8.txt": b"hyo soft"}
+    latin = {"caf\u00e9.txt": b"cafe", "\u00dcber/na\u00efve r\u00e9sum\u00e9.txt": b"uber"}
+    for files, code_page, title, dest in ((jp, [], "\u65e5\u672c\u8a9e\u30bb\u30c3\u30c8\u30a2\u30c3\u30d7",
+                                           "C:\\\u30a2\u30d7\u30ea"),
+                                          (latin, ["--codepage", "1252"], "Caf\u00e9 Setup",
+                                           "C:\\Caf\u00e9")):
+        shutil.rmtree(top, ignore_errors=True)
+        for rel, data in files.items():
+            write_file(top, rel, data, 1300000000)
+        message = env.write("names-message.txt", (title + "?").encode())
+        env.count += 1
+        exe = env.path(f"out{env.count}.exe")
+        r = subprocess.run([env.pack, "-o", exe, "--stub", env.stub, *code_page, "--title", title,
+                            "--dir", dest, "--auto-start", "--message", message, "-C", top,
+                            *sorted({rel.split("/")[0] for rel in files})], capture_output=True)
+        label = code_page[-1] if code_page else "932"
+        check(f"names in code page {label} packed", r.returncode == 0, r.stderr.decode())
+        root, code, err = env.run(exe, answers="y\n", options=code_page)
+        target = os.path.join(root, dest[3:])
+        got = {rel: read(os.path.join(target, rel)) for rel in sfx.tree_files(target)} \
+            if os.path.isdir(target) else {}
+        check(f"names in code page {label} come out as they were", got == files,
+              f"{sorted(got)} {err[-300:]}")
+        check(f"title and message in code page {label} shown as given",
+              f"{title}: {title}?" in err, err[:300])
+
+    # One name in each code page the runner reads too; 950's 許功蓋 have the trail byte 0x5C.
+    samples = {"936": "\u4e2d\u6587", "949": "\ud55c\uad6d\uc5b4", "950": "\u8a31\u529f\u84cb",
+               "437": "\u00c7\u00e9", "850": "\u00d8\u00df", "1250": "\u0141\u00f3d\u017a",
+               "1251": "\u041f\u0440\u0438\u0432\u0435\u0442", "1253": "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1",
+               "1254": "\u0130\u011f", "1255": "\u05e9\u05dc\u05d5\u05dd", "1256": "\u0645\u0631\u062d\u0628\u0627",
+               "1257": "\u0136\u012b\u013c", "1258": "\u0110\u00f4ng"}
+    for code_page, word in samples.items():
+        shutil.rmtree(top, ignore_errors=True)
+        write_file(top, f"{word}/{word}.txt", word.encode(), 1300000000)
+        env.count += 1
+        exe = env.path(f"out{env.count}.exe")
+        r = subprocess.run([env.pack, "-o", exe, "--stub", env.stub, "--codepage", code_page, "--dir",
+                            "C:\\cp", "--auto-start", "-C", top, word], capture_output=True)
+        root, code, err = env.run(exe, options=["--codepage", code_page])
+        got = sfx.tree_files(os.path.join(root, "cp")) if os.path.isdir(os.path.join(root, "cp")) else []
+        check(f"a name in code page {code_page} comes out as it was",
+              r.returncode == 0 and got == [os.path.join(word, word + ".txt")], f"{r.stderr!r} {got}")
+
+    def refused(label, names, wanted, *options):
+        shutil.rmtree(top, ignore_errors=True)
+        for name in names:
+            write_file(top, name, b"x", 1300000000)
+        expect_refusal(env, label, ["--stub", env.stub, *options, "-C", top, "."], wanted)
+
+    for name, wanted in (("a:b.txt", "\":\""), ("what?.txt", "\"?\""), ("pipe|.txt", "\"|\""),
+                         ("esc\x1b[31m.txt", "U+001B"), ("line\nbreak.txt", "U+000A"),
+                         ("dot.", "ends in a dot"), ("sub /x.txt", "ends in a space"),
+                         ("con.txt", "device name"), ("LPT1", "device name"), ("Aux.tar.gz", "device name")):
+        refused(f"name {name!r} refused", [name], wanted)
+    refused("names differing only in case", ["Read.me", "READ.ME"], "only in case")
+    refused("folders differing only in case", ["Docs/a.txt", "docs/b.txt"], "only in case")
+    refused("accent refused in 932, 1252 named", ["caf\u00e9.txt"], "--codepage 1252")
+    refused("kana refused in 1252, 932 named", ["\u30c6.txt"], "--codepage 932", "--codepage", "1252")
+    refused("yen refused in 932 (it would come back as a backslash)", ["\u00a5.txt"], "U+005C")
+    expect_refusal(env, "title outside the code page names the option",
+                   ["--stub", env.stub, "--title", "Caf\u00e9", env.stub], "--title")
+    expect_refusal(env, "message outside the code page names the option",
+                   ["--stub", env.stub, "--message", env.write("m.txt", "Caf\u00e9".encode()), env.stub],
+                   "--message")
 
 
 def main():
@@ -272,7 +399,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         env = Env(os.path.abspath(args.pack), os.path.abspath(args.runner), work)
         for group in (settings_fields, overwrite_switches, message_and_script_members, integrity, refusals,
-                      existing_archives):
+                      existing_archives, inputs_never_overwritten, names_and_code_pages):
             try:
                 group(env)
             except Exception as e:  # a crash of one group fails it and lets the others run

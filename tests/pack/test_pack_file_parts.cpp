@@ -1,5 +1,6 @@
 // The parts of the self-extracting file: member headers, the settings record, the stub
-// check, the check of an existing archive, the command line and the member list.
+// check, the check of an existing archive, the command line, the member list, the code
+// page of names and texts, and the script read as the stub reads it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +13,11 @@
 #include <vector>
 
 #include "pack/archive_check.h"
+#include "pack/code_page.h"
 #include "pack/crc16.h"
 #include "pack/input_list.h"
 #include "pack/member_header.h"
+#include "pack/message_and_script.h"
 #include "pack/pack_error.h"
 #include "pack/pack_options.h"
 #include "pack/settings_record.h"
@@ -203,10 +206,12 @@ std::vector<uint8_t> member_record(const std::string& name, char method,
   return r;
 }
 
-std::string archive_problem(const std::vector<uint8_t>& archive) {
+std::string archive_problem(const std::vector<uint8_t>& archive,
+                            std::vector<std::string>* warnings = nullptr) {
   TempDir dir;
   try {
-    check_archive(dir.write("a.lzh", archive));
+    const ArchiveSummary summary = check_archive(dir.write("a.lzh", archive), CodePage(932));
+    if (warnings != nullptr) *warnings = summary.warnings;
     return "";
   } catch (const PackError& e) {
     return e.what();
@@ -229,7 +234,7 @@ TEST(PackFileParts, ExistingArchivesAreCheckedHeaderByHeader) {
   EXPECT_EQ(archive_problem(good), "");
   {
     TempDir dir;
-    const ArchiveSummary summary = check_archive(dir.write("a.lzh", good));
+    const ArchiveSummary summary = check_archive(dir.write("a.lzh", good), CodePage(932));
     EXPECT_EQ(summary.members, 2u);
     EXPECT_EQ(summary.crc_xor, 0x9738);
   }
@@ -261,6 +266,32 @@ TEST(PackFileParts, ExistingArchivesAreCheckedHeaderByHeader) {
   bad = good;
   bad[second_at + 24] = 0xF0;  // the first extended header claims more than the header
   EXPECT_NE(archive_problem(bad).find("extended header"), std::string::npos);
+
+  // Names that would leave the extraction folder are refused; those Windows cannot hold
+  // are warned about. A Shift-JIS trail byte 0x5C is no separator.
+  auto named = [](std::vector<std::string> names) {
+    std::vector<uint8_t> a;
+    for (const std::string& name : names) {
+      const std::vector<uint8_t> m = member_record(name, '0', {'x'}, 0);
+      a.insert(a.end(), m.begin(), m.end());
+    }
+    a.push_back(0);
+    return a;
+  };
+  for (const char* away : {"../x.txt", "a/../../x.txt", "/x.txt", "C:x.txt", "a\\..\\..\\x"}) {
+    EXPECT_NE(archive_problem(named({away})).find("outside the extraction folder"),
+              std::string::npos)
+        << away;
+  }
+  std::vector<std::string> warnings;
+  EXPECT_EQ(archive_problem(named({"\x95\x5C/a.txt", "%WinDir%/x.fon", "a..txt"}), &warnings), "");
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  EXPECT_EQ(archive_problem(named({"con.txt", "ab:c", "Doc/a", "doc/b", "\x82"}), &warnings), "");
+  ASSERT_EQ(warnings.size(), 4u);
+  EXPECT_NE(warnings[0].find("device name"), std::string::npos);
+  EXPECT_NE(warnings[1].find("\":\""), std::string::npos);
+  EXPECT_NE(warnings[2].find("only in case"), std::string::npos);
+  EXPECT_NE(warnings[3].find("not text of code page 932"), std::string::npos);
 }
 
 TEST(PackFileParts, CorpusArchivesAreAcceptedExactlyWhenTheStubReadsThemWhole) {
@@ -280,16 +311,17 @@ TEST(PackFileParts, CorpusArchivesAreAcceptedExactlyWhenTheStubReadsThemWhole) {
     if (archive.empty()) continue;
     std::string problem;
     try {
-      check_archive(corpus + "/" + archive);
+      check_archive(corpus + "/" + archive, CodePage(932));
     } catch (const PackError& e) {
       problem = e.what();
     }
     // Archives the stub reads fully must pass; those it stops on must be refused. (A
-    // level byte other than 2 or a too long name is refused here even where the stub
-    // would carry on.)
+    // level byte other than 2, a too long name or a name that leaves the extraction
+    // folder is refused here even where the stub would carry on.)
     if (outcome == "ok") {
       EXPECT_TRUE(problem.empty() || problem.find("level") != std::string::npos ||
-                  problem.find("member name") != std::string::npos)
+                  problem.find("member name") != std::string::npos ||
+                  problem.find("outside the extraction folder") != std::string::npos)
           << archive << ": " << problem;
     } else {
       EXPECT_FALSE(problem.empty()) << archive << " (" << outcome << ")";
@@ -313,11 +345,13 @@ TEST(PackFileParts, OptionsNameWhatDoesNotFit) {
   EXPECT_EQ(o.inputs[3].path, "-d");
   EXPECT_EQ(parse({"-o", "x", "--method", "lh5", "a"}).method, '5');
 
+  // Widths count the bytes in the code page: 20 Japanese characters are 40 bytes there.
   auto error_of = [&](std::vector<std::string> args) {
     try {
-      parse(args);
+      PackOptions options = parse(args);
+      encode_settings_texts(CodePage(options.code_page), &options);
       return std::string();
-    } catch (const UsageError& e) {
+    } catch (const PackError& e) {
       return std::string(e.what());
     }
   };
@@ -337,6 +371,70 @@ TEST(PackFileParts, OptionsNameWhatDoesNotFit) {
   EXPECT_NE(error_of({"-o", "x"}).find("nothing to pack"), std::string::npos);
   EXPECT_NE(error_of({"-o", "x", "--archive", "a.lzh", "b"}).find("--archive"), std::string::npos);
   EXPECT_EQ(error_of({"-o", "x", "--title", std::string(40, 't'), "a"}), "");
+  std::string japanese;
+  for (int i = 0; i < 20; ++i) japanese += "\xE6\x97\xA5";  // 20 times U+65E5
+  EXPECT_EQ(error_of({"-o", "x", "--title", japanese, "a"}), "");
+  EXPECT_NE(error_of({"-o", "x", "--title", japanese + "x", "a"}).find("--title"),
+            std::string::npos);
+  EXPECT_NE(error_of({"-o", "x", "--codepage", "1252", "--title", japanese, "a"}).find("1252"),
+            std::string::npos);
+  EXPECT_NE(error_of({"-o", "x", "--codepage", "65001", "a"}).find("--codepage"),
+            std::string::npos);
+  EXPECT_NE(error_of({"-o", "x", "--codepage", "x", "a"}).find("--codepage"), std::string::npos);
+}
+
+TEST(PackFileParts, ScriptLinesTheStubReadsOtherwiseAreNamed) {
+  const std::string script =
+      "; a comment\r\n$Flag=0x10\r\n$Flagg=1\r\n $Command=x\r\n$Group=G,T\r\n"
+      "$Group=G,T,P.EXE,\r\n$Class=.ext,Desc,P.EXE\r\n$Class=.e,\"A, B\",P.EXE,Key\r\n"
+      "$Class=.e,D,P.EXE," +
+      std::string(61, 'k') + "\r\n$WindowTitle=S\r\n$Flag=17\r\n$InstallDir=\r\n";
+  PackOptions options;
+  options.title = "T";
+  options.install_dir = "C:\\App";                   // $InstallDir= is empty: no note
+  options.flags = flag_auto_start | flag_overwrite;  // $Flag= leaves overwriting alone
+  options.restore_attributes = true;
+  const std::vector<std::string> remarks =
+      script_remarks(std::vector<uint8_t>(script.begin(), script.end()), options);
+  const std::vector<std::string> starts = {
+      "line 2: $Flag=0x10 is not a decimal number; the stub reads it as 0",
+      "line 3: \"$Flagg=\" is no key",
+      "line 4: starts with a blank",
+      "line 5: $Group= has 2 fields",
+      "line 7: $Class= has 3 fields",
+      "line 9: $Class= class key",
+      "note: --title and $WindowTitle= (line 10)",
+      "note: --auto-start and $Flag= (line 11) both set auto start; the stub uses $Flag=, which "
+      "turns it on",
+      "note: --restore-attributes and $Flag= (line 11)",
+  };
+  ASSERT_EQ(remarks.size(), starts.size()) << remarks.front();
+  for (size_t i = 0; i < starts.size(); ++i) {
+    EXPECT_EQ(remarks[i].compare(0, starts[i].size(), starts[i]), 0) << remarks[i];
+  }
+}
+
+TEST(PackFileParts, NamesAndTextsInTheCodePage) {
+  const CodePage cp932(932), cp1252(1252);
+  EXPECT_EQ(cp1252.encode("caf\xC3\xA9", "t"), "caf\xE9");
+  EXPECT_EQ(cp932.encode("\xE8\xA1\xA8.txt", "t"), "\x95\x5C.txt");  // U+8868, trail byte 0x5C
+  EXPECT_EQ(cp932.encode("\x83\x65", "t"), "\x83\x65");              // already code page text: kept
+  auto refusal = [](const CodePage& cp, const std::string& text) {
+    try {
+      cp.encode(text, "NAME");
+      return std::string();
+    } catch (const PackError& e) {
+      return std::string(e.what());
+    }
+  };
+  // A Latin accent names the code page that holds it; U+00A5 and U+301C are taken by the
+  // converter to bytes that read back as other characters (0x5C, a backslash).
+  EXPECT_NE(refusal(cp932, "caf\xC3\xA9").find("NAME: U+00E9"), std::string::npos);
+  EXPECT_NE(refusal(cp932, "caf\xC3\xA9").find("--codepage 1252"), std::string::npos);
+  EXPECT_NE(refusal(cp932, "\xC2\xA5").find("U+00A5"), std::string::npos);
+  EXPECT_NE(refusal(cp932, "\xE3\x80\x9C").find("U+FF5E"), std::string::npos);
+  EXPECT_NE(refusal(cp1252, "\xE6\x97\xA5").find("--codepage 932"), std::string::npos);
+  EXPECT_NE(refusal(cp932, "\xFF\xFE").find("neither UTF-8"), std::string::npos);
 }
 
 TEST(PackFileParts, MemberNames) {
@@ -344,15 +442,21 @@ TEST(PackFileParts, MemberNames) {
   EXPECT_EQ(member_name_of("/etc/hosts"), "etc/hosts");
   EXPECT_EQ(member_name_of("."), "");
   EXPECT_THROW(member_name_of("docs/../../x"), PackError);
-  EXPECT_NO_THROW(check_member_name(std::string(259, 'n'), "x"));
-  EXPECT_THROW(check_member_name(std::string(260, 'n'), "x"), PackError);
-  EXPECT_THROW(check_member_name("a\\b", "x"), PackError);
-  EXPECT_THROW(check_member_name("!", "x"), PackError);
-  EXPECT_THROW(check_member_name("$", "x"), PackError);
-  EXPECT_NO_THROW(check_member_name("sub/!", "x"));
+  const CodePage cp932(932), cp1252(1252);
+  EXPECT_NO_THROW(check_member_name(std::string(259, 'n'), "x", cp932));
+  EXPECT_THROW(check_member_name(std::string(260, 'n'), "x", cp932), PackError);
+  EXPECT_THROW(check_member_name("a\\b", "x", cp932), PackError);
+  EXPECT_THROW(check_member_name("!", "x", cp932), PackError);
+  EXPECT_THROW(check_member_name("$", "x", cp932), PackError);
+  EXPECT_NO_THROW(check_member_name("sub/!", "x", cp932));
+  // 0x5C and 0xFF are separators to the stub only where they are no trail byte
+  EXPECT_NO_THROW(check_member_name("\x95\x5C.txt", "x", cp932));
+  EXPECT_THROW(check_member_name("\x95\x5C.txt", "x", cp1252), PackError);
+  EXPECT_THROW(check_member_name("\xFF.txt", "x", cp1252), PackError);
 }
 
 TEST(PackFileParts, FoldersAreListedBeforeTheirContentsInNameOrder) {
+  const CodePage cp932(932);
   TempDir dir;
   mkdir((dir.path() + "/top").c_str(), 0755);
   mkdir((dir.path() + "/top/empty").c_str(), 0755);
@@ -362,7 +466,7 @@ TEST(PackFileParts, FoldersAreListedBeforeTheirContentsInNameOrder) {
   dir.write("top/c.txt", {});
   chmod((dir.path() + "/top/c.txt").c_str(), 0444);
   std::vector<std::string> names;
-  const std::vector<PlannedMember> members = list_members({{dir.path(), "top"}}, {});
+  const std::vector<PlannedMember> members = list_members({{dir.path(), "top"}}, cp932, "");
   for (const PlannedMember& m : members) names.push_back(m.entry.name);
   EXPECT_EQ(names, (std::vector<std::string>{"top/", "top/a.txt", "top/b/", "top/b/z.txt",
                                              "top/c.txt", "top/empty/"}));
@@ -374,12 +478,13 @@ TEST(PackFileParts, FoldersAreListedBeforeTheirContentsInNameOrder) {
 
   // "." stores the contents without the folder's own name; the same file twice is refused
   std::vector<std::string> inner;
-  for (const PlannedMember& m : list_members({{dir.path() + "/top", "."}}, {}))
+  for (const PlannedMember& m : list_members({{dir.path() + "/top", "."}}, cp932, ""))
     inner.push_back(m.entry.name);
   EXPECT_EQ(inner.front(), "a.txt");
-  EXPECT_THROW(list_members({{dir.path(), "top"}, {dir.path(), "top/a.txt"}}, {}), PackError);
+  EXPECT_THROW(list_members({{dir.path(), "top"}, {dir.path(), "top/a.txt"}}, cp932, ""),
+               PackError);
   try {
-    list_members({{dir.path(), "missing.txt"}}, {});
+    list_members({{dir.path(), "missing.txt"}}, cp932, "");
     FAIL();
   } catch (const PackError& e) {
     EXPECT_NE(std::string(e.what()).find("missing.txt"), std::string::npos);

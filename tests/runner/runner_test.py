@@ -197,6 +197,12 @@ def test_code_pages(c):
     r = subprocess.run([RUNNER, "--root", c.root, "--codepage", "1252", path, "-n", c.dest],
                        stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     assert r.returncode == 1 and c.read("\u00e9t\u00e9.txt") == b"latin", r.stderr
+    # Names other tools wrote in UTF-8.
+    path = c.sfx(lzh.archive(lzh.member("caf\u00e9.txt".encode(), b"utf-8",
+                                             dirname="\u65e5\u672c".encode() + b"\xff")))
+    r = subprocess.run([RUNNER, "--root", c.root, "--codepage", "65001", path, "-n", c.dest],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    assert r.returncode == 1 and c.read("\u65e5\u672c", "caf\u00e9.txt") == b"utf-8", r.stderr
 
 
 def wait_for(proc_err, text, deadline):

@@ -259,9 +259,13 @@ TEST_F(PosixSeam, CodePagesChooseLeadBytesAndLowerCase) {
   EXPECT_TRUE(sys_is_lead_byte(0xFE));
   EXPECT_FALSE(sys_is_lead_byte(0xFF));
   // Unknown or unsuitable code pages leave the one in force.
-  for (uint32_t refused : {65001u, 4242u, 37u})  // 37: EBCDIC keeps no ASCII
+  for (uint32_t refused : {1200u, 4242u, 37u})  // 37: EBCDIC keeps no ASCII
     EXPECT_EQ(posix_set_code_page(refused), 0) << refused;
   EXPECT_EQ(posix_code_page(), 936u);
+  // UTF-8, as other tools write names: no lead bytes, the name as it stands.
+  ASSERT_EQ(posix_set_code_page(65001), 1);
+  for (int b = 0; b < 256; ++b) EXPECT_FALSE(sys_is_lead_byte(uint8_t(b))) << b;
+  EXPECT_EQ(posix_to_utf8("caf\xC3\xA9"), "caf\xC3\xA9");
 }
 
 // The directory, search and registry queries are met in the target path tests.
