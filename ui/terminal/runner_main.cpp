@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/posix/posix_config.h"
+#include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
@@ -26,7 +27,8 @@ const char usage_text[] =
     "  -c    no date comparison before overwriting  -c-  compare dates\n"
     "  DIR   the extraction directory (after an option)\n"
     "Options:\n"
-    "  --root DIR     folder that stands in for drive C: (default: current folder)\n"
+    "  --root DIR     folder that stands in for drive C:\n"
+    "                 (default: $XDG_DATA_HOME/kobrix/drive_c, ~/.local/share/...)\n"
     "  --codepage N   code page of the names in the archive (default: 932)\n"
     "  --help, --version\n"
     "Exit codes: 0 nothing extracted (error, No or Cancel before the extraction),\n"
@@ -70,10 +72,21 @@ bool parse_code_page(const char* text, uint32_t* out) {
   return true;
 }
 
+// The runner's own drive C: folder, made with the folders on the way to it
+// when missing, as Wine keeps drive_c in its prefix.
+std::string default_root() {
+  std::string root = posix_data_home() + "/kobrix/drive_c";
+  for (size_t slash = 1; slash != std::string::npos; slash = root.find('/', slash + 1))
+    mkdir(root.substr(0, slash).c_str(), 0700);
+  mkdir(root.c_str(), 0700);
+  return root;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* root = ".";
+  std::string root;
+  bool root_given = false;
   uint32_t code_page = 0;  // the default, 932, is taken when a text needs it
   int i = 1;
   for (; i < argc; ++i) {
@@ -105,16 +118,17 @@ int main(int argc, char** argv) {
       break;
     }
     if (std::strcmp(arg, "--root") == 0) {
-      root = value;
+      root = value, root_given = true;
     } else if (!parse_code_page(value, &code_page)) {
       return usage_failure("not a code page number: ", value);
     }
   }
   if (i >= argc) return usage_failure("missing FILE", "");
 
+  if (!root_given) root = default_root();
   struct stat st;
-  if (stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", root);
+  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", terminal_safe(root).c_str());
     return usage_error;
   }
   if (code_page != 0 && !posix_set_code_page(code_page)) {
@@ -128,7 +142,9 @@ int main(int argc, char** argv) {
                  terminal_safe(argv[i]).c_str(), problem.c_str());
     return usage_error;
   }
-  posix_set_root(absolute_path(root).c_str());
+  root = absolute_path(root.c_str());
+  posix_set_root(root.c_str());
+  std::fprintf(stderr, "Drive C: is %s\n", terminal_safe(root).c_str());
   posix_set_module_path(absolute_path(argv[i]).c_str());
   posix_catch_interrupt();
 
