@@ -30,6 +30,10 @@ size_t posix_decode_utf8(const unsigned char* p, size_t left, uint32_t* cp);
 
 // ---- path mapping (posix_path_mapping.cpp) ----
 
+// The runner's own folder for drive C:, $XDG_DATA_HOME/kobrix/drive_c
+// (~/.local/share/kobrix/drive_c), made with the folders on the way to it
+// when missing, as Wine keeps drive_c in its prefix.
+std::string posix_default_root();
 // The absolute folder that stands in for C:, lexically normalised.
 const std::string& posix_root();
 // The absolute extraction directory, lexically normalised; empty when unset.

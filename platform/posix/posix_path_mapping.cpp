@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/posix/posix_config.h"
+#include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
 
 namespace {
@@ -195,6 +196,15 @@ void posix_set_extract_dir(const char* dest_dir, int from_user) {
     state.extract_text = path;
     state.extract_is_linux = true;
   }
+}
+
+std::string posix_default_root() {
+  std::string root = posix_data_home() + "/kobrix/drive_c";
+  for (size_t slash = root.find('/', 1); slash != std::string::npos;
+       slash = root.find('/', slash + 1))
+    mkdir(root.substr(0, slash).c_str(), 0700);
+  mkdir(root.c_str(), 0700);
+  return root;
 }
 
 const std::string& posix_root() {

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "platform/posix/posix_config.h"
-#include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
@@ -72,21 +71,10 @@ bool parse_code_page(const char* text, uint32_t* out) {
   return true;
 }
 
-// The runner's own drive C: folder, made with the folders on the way to it
-// when missing, as Wine keeps drive_c in its prefix.
-std::string default_root() {
-  std::string root = posix_data_home() + "/kobrix/drive_c";
-  for (size_t slash = 1; slash != std::string::npos; slash = root.find('/', slash + 1))
-    mkdir(root.substr(0, slash).c_str(), 0700);
-  mkdir(root.c_str(), 0700);
-  return root;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string root;
-  bool root_given = false;
+  const char* root = nullptr;
   uint32_t code_page = 0;  // the default, 932, is taken when a text needs it
   int i = 1;
   for (; i < argc; ++i) {
@@ -118,16 +106,17 @@ int main(int argc, char** argv) {
       break;
     }
     if (std::strcmp(arg, "--root") == 0) {
-      root = value, root_given = true;
+      root = value;
     } else if (!parse_code_page(value, &code_page)) {
       return usage_failure("not a code page number: ", value);
     }
   }
   if (i >= argc) return usage_failure("missing FILE", "");
+  std::string own_root = root != nullptr ? root : posix_default_root();
+  root = own_root.c_str();
 
-  if (!root_given) root = default_root();
   struct stat st;
-  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) {
     std::fprintf(stderr, "kobrix: root folder %s does not exist\n", terminal_safe(root).c_str());
     return usage_error;
   }
@@ -142,9 +131,8 @@ int main(int argc, char** argv) {
                  terminal_safe(argv[i]).c_str(), problem.c_str());
     return usage_error;
   }
-  root = absolute_path(root.c_str());
-  posix_set_root(root.c_str());
-  std::fprintf(stderr, "Drive C: is %s\n", terminal_safe(root).c_str());
+  posix_set_root(absolute_path(root).c_str());
+  std::fprintf(stderr, "Drive C: is %s\n", terminal_safe(posix_root()).c_str());
   posix_set_module_path(absolute_path(argv[i]).c_str());
   posix_catch_interrupt();
 
