@@ -100,7 +100,7 @@ int target_folder(const char* path, std::string* name) {
 }
 
 // lstat of a path below the root or the extraction directory, through no
-// link; elsewhere (the folders on the way to the user's directory), stat.
+// link; of the user's folders on the way to the extraction directory, stat.
 bool status_of(const char* path, struct stat* st) {
   std::string name;
   int folder = target_folder(path, &name);
@@ -108,9 +108,8 @@ bool status_of(const char* path, struct stat* st) {
     return fstatat(folder, name.c_str(), st, name.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW) ==
            0;
   }
-  if (errno != EACCES) return false;
   std::string mapped = posix_map_path(path);
-  return !mapped.empty() && stat(mapped.c_str(), st) == 0;
+  return posix_on_way_to_extract_dir(mapped) && stat(mapped.c_str(), st) == 0;
 }
 
 }  // namespace
@@ -151,17 +150,9 @@ FileHandle sys_create_file(const char* path) {
 FileHandle sys_open_existing_file(const char* path) {
   std::string name;
   int folder = target_folder(path, &name);
-  int fd;
-  if (folder >= 0) {
-    if (name.empty()) return invalid_file;
-    fd = posix_open_descriptor_at(folder, name.c_str(),
-                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
-  } else {
-    if (errno != EACCES) return invalid_file;
-    std::string real = posix_map_path(path);
-    if (real.empty()) return invalid_file;
-    fd = posix_open_descriptor(real.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
-  }
+  if (folder < 0 || name.empty()) return invalid_file;
+  int fd = posix_open_descriptor_at(folder, name.c_str(),
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
   if (fd < 0) return invalid_file;
   // Only files open as files.
   struct stat st;

@@ -165,6 +165,9 @@ TEST_F(PosixSeam, WritesStayInsideTheRootAndTheExtractionDirectory) {
   EXPECT_EQ(sys_create_file((root_ + "/user/../../escape2.txt").c_str()), invalid_file);
   EXPECT_EQ(errno, EACCES);
   EXPECT_FALSE(exists(base_ + "/escape2.txt"));
+  // Nor is a file there looked at, which would ask before overwriting it.
+  std::ofstream(base_ + "/seen.txt") << "seen";
+  EXPECT_EQ(sys_get_file_attributes((root_ + "/user/../../seen.txt").c_str()), attr_invalid);
   posix_set_extract_dir("C:\\", 0);
   // A rooted path outside stays below the root, wherever it points.
   EXPECT_TRUE(create("/kobrix_rooted.txt"));
