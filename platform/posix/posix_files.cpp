@@ -1,6 +1,7 @@
 // Member files and directories, their attributes and times.
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -50,8 +51,12 @@ struct timespec from_filetime(const FileTime* in) {
 }  // namespace
 
 int posix_open_descriptor(const char* path, int flags, int mode) {
+  return posix_open_descriptor_at(AT_FDCWD, path, flags, mode);
+}
+
+int posix_open_descriptor_at(int dir, const char* name, int flags, int mode) {
   int fd;
-  do fd = open(path, flags | O_CLOEXEC, mode);
+  do fd = openat(dir, name, flags | O_CLOEXEC, mode);
   while (fd < 0 && errno == EINTR);
   if (fd >= 0 && fd <= 2) {
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -63,30 +68,95 @@ int posix_open_descriptor(const char* path, int flags, int mode) {
   return fd;
 }
 
+namespace {
+
+// The file the last sys_create_file made: its path as the core named it,
+// its folder and its identity, so that deleting it or giving it its
+// attributes acts on that file, wherever its folder went meanwhile.
+struct CreatedFile {
+  std::string path;
+  std::string name;
+  int folder = -1;
+  uint32_t generation = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+CreatedFile& created_file() {
+  static CreatedFile file;
+  return file;
+}
+
+// The folder and last component of a path: the one the last file was
+// created in when path names that file, else the way from the anchor.
+int target_folder(const char* path, std::string* name) {
+  const CreatedFile& created = created_file();
+  if (created.folder >= 0 && created.path == path &&
+      created.generation == posix_path_generation()) {
+    *name = created.name;
+    return created.folder;
+  }
+  return posix_open_target(path, name);
+}
+
+// lstat of a path below the root or the extraction directory, through no
+// link; of the user's folders on the way to the extraction directory, stat.
+bool status_of(const char* path, struct stat* st) {
+  std::string name;
+  int folder = target_folder(path, &name);
+  if (folder >= 0) {
+    return fstatat(folder, name.c_str(), st, name.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW) ==
+           0;
+  }
+  std::string mapped = posix_map_path(path);
+  return posix_on_way_to_extract_dir(mapped) && stat(mapped.c_str(), st) == 0;
+}
+
+}  // namespace
+
 FileHandle sys_create_file(const char* path) {
-  int fd = posix_create_in_last_folder(path);
-  if (fd >= 0) return FileHandle(fd);
-  std::string real;
-  bool existed = true;
-  if (!posix_writable_path(path, &real, false, &existed)) return invalid_file;
-  // A read-only file is not replaced, whoever runs the program.
-  struct stat st;
-  if (existed && stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
-    errno = EACCES;
+  std::string name;
+  int folder = posix_open_target(path, &name);
+  if (folder < 0) return invalid_file;
+  if (name.empty()) {
+    errno = EISDIR;
     return invalid_file;
   }
-  fd = posix_open_descriptor(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
-  return fd < 0 ? invalid_file : FileHandle(fd);
+  // What is there is replaced by a new file, never written through: a hard
+  // link to a file elsewhere keeps that file as it is. A read-only file is
+  // not replaced, whoever runs the program; a link or a folder is not either.
+  struct stat st;
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    bool read_only = S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+    if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode) || read_only) {
+      errno = S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+      return invalid_file;
+    }
+    if (unlinkat(folder, name.c_str(), 0) != 0) return invalid_file;
+  }
+  int fd = posix_open_descriptor_at(folder, name.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0666);
+  if (fd < 0) return invalid_file;
+  CreatedFile& created = created_file();
+  if (created.folder >= 0) close(created.folder);
+  created.folder = fcntl(folder, F_DUPFD_CLOEXEC, 3);
+  created.path = path;
+  created.name = name;
+  created.generation = posix_path_generation();
+  if (fstat(fd, &st) == 0) created.device = st.st_dev, created.inode = st.st_ino;
+  return FileHandle(fd);
 }
 
 FileHandle sys_open_existing_file(const char* path) {
-  std::string real = posix_map_path(path);
-  if (real.empty()) return invalid_file;
-  int fd = posix_open_descriptor(real.c_str(), O_RDONLY, 0);
+  std::string name;
+  int folder = target_folder(path, &name);
+  if (folder < 0 || name.empty()) return invalid_file;
+  int fd = posix_open_descriptor_at(folder, name.c_str(),
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
   if (fd < 0) return invalid_file;
-  // Directories do not open as files.
+  // Only files open as files.
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     errno = EACCES;
     return invalid_file;
@@ -116,32 +186,56 @@ int sys_close_file(FileHandle file) {
 }
 
 int sys_delete_file(const char* path) {
-  std::string real;
-  if (!posix_writable_path(path, &real, false)) return 0;
-  return unlink(real.c_str()) == 0 ? 1 : 0;
+  std::string name;
+  int folder = target_folder(path, &name);
+  if (folder < 0 || name.empty()) return 0;
+  struct stat st;
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return 0;
+  // The file this program created is deleted, not another put in its place.
+  const CreatedFile& created = created_file();
+  if (folder == created.folder && (st.st_dev != created.device || st.st_ino != created.inode)) {
+    errno = ENOENT;
+    return 0;
+  }
+  return unlinkat(folder, name.c_str(), 0) == 0 ? 1 : 0;
 }
 
 uint32_t sys_get_file_attributes(const char* path) {
-  std::string real = posix_map_path(path);
   struct stat st;
-  if (real.empty() || stat(real.c_str(), &st) != 0) return attr_invalid;
+  if (!status_of(path, &st)) return attr_invalid;
   if (S_ISDIR(st.st_mode)) return attr_directory;
   return (st.st_mode & 0222) == 0 ? uint32_t(attr_read_only) : 0x20u;  // read-only or archive
 }
 
 int sys_set_file_attributes(const char* path, uint32_t attributes) {
-  std::string real;
-  if (!posix_writable_path(path, &real, false)) return 0;
+  std::string name;
+  int folder = target_folder(path, &name);
+  if (folder < 0) return 0;
+  if (name.empty()) return 1;  // a folder
+  // The file is opened through no link and its mode set on what opened; one
+  // that may not be read is opened for its path alone and changed through
+  // its name in /proc.
+  int fd = posix_open_descriptor_at(folder, name.c_str(),
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
+  bool path_only = fd < 0 && errno == EACCES;
+  if (path_only) fd = posix_open_descriptor_at(folder, name.c_str(), O_PATH | O_NOFOLLOW, 0);
+  if (fd < 0) return 0;
   struct stat st;
-  if (stat(real.c_str(), &st) != 0) return 0;
-  // Only read-only has a place on Linux, and only on files.
-  if (S_ISDIR(st.st_mode)) return 1;
-  mode_t mode = st.st_mode & 07777;
-  if (attributes & attr_read_only)
-    mode &= ~mode_t(0222);
-  else
-    mode |= mode_t(0200) | (mode_t(0022) & ~process_umask() & ((mode & 0044) >> 1));
-  return chmod(real.c_str(), mode) == 0 ? 1 : 0;
+  int ok = 0;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ok = 1;  // only read-only has a place on Linux, and only on files
+  } else if (S_ISREG(st.st_mode)) {
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & attr_read_only)
+      mode &= ~mode_t(0222);
+    else
+      mode |= mode_t(0200) | (mode_t(0022) & ~process_umask() & ((mode & 0044) >> 1));
+    char link[32];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ok = (path_only ? chmod(link, mode) : fchmod(fd, mode)) == 0;
+  }
+  close(fd);
+  return ok;
 }
 
 int sys_get_file_time(FileHandle file, FileTime* created, FileTime* accessed, FileTime* written) {
@@ -195,34 +289,46 @@ std::string mapped_folder(const char* path) {
 }  // namespace
 
 int sys_create_directory(const char* path) {
-  // mkdir fails on a name that exists, whatever it is and wherever it lies;
-  // the folders of every member's path mostly do, and need no resolving.
-  // The pass asks for each folder on a member's way in turn, from the top:
-  // a folder on the way to the last one found or made exists too.
-  static std::string last_folder;
+  // mkdir fails on a name that exists, whatever it is; the folders of every
+  // member's path mostly do. The pass asks for each folder on a member's way
+  // in turn, from the top: a folder on the way to the last one found or
+  // made exists too.
+  static std::string last_made;
   static uint32_t generation = 0;
   if (generation != posix_path_generation()) {
-    last_folder.clear();
+    last_made.clear();
     generation = posix_path_generation();
   }
   if (path == nullptr || path[0] == 0) return 0;
   std::string mapped = mapped_folder(path);
   if (mapped.empty()) return 0;
+  if (posix_path_within(last_made, mapped)) {
+    errno = EEXIST;
+    return 0;
+  }
+  std::string name;
+  int folder = posix_open_target(path, &name);
+  int made;
+  if (folder >= 0) {
+    if (name.empty()) {
+      errno = EEXIST;
+      made = -1;
+    } else {
+      made = mkdirat(folder, name.c_str(), 0777);
+    }
+  } else if (posix_on_way_to_extract_dir(mapped)) {
+    // The user's directory and the folders on the way to it, by their path
+    // as the user gave it.
+    made = mkdir(mapped.c_str(), 0777);
+  } else {
+    return 0;
+  }
+  int error = errno;
   struct stat st;
-  if (posix_path_within(last_folder, mapped)) {
-    errno = EEXIST;
-    return 0;
-  }
-  if (lstat(mapped.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) last_folder = mapped;
-    errno = EEXIST;
-    return 0;
-  }
-  std::string real;
-  if (!posix_writable_path(path, &real, true)) return 0;
-  if (mkdir(real.c_str(), 0777) != 0) return 0;
-  last_folder = mapped;
-  return 1;
+  if (made == 0 || (error == EEXIST && status_of(path, &st) && S_ISDIR(st.st_mode)))
+    last_made = mapped;
+  errno = error;
+  return made == 0 ? 1 : 0;
 }
 
 uint32_t sys_max_component_length(const char* root) {

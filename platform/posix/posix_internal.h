@@ -30,6 +30,10 @@ size_t posix_decode_utf8(const unsigned char* p, size_t left, uint32_t* cp);
 
 // ---- path mapping (posix_path_mapping.cpp) ----
 
+// The runner's own folder for drive C:, $XDG_DATA_HOME/kobrix/drive_c
+// (~/.local/share/kobrix/drive_c), as Wine keeps drive_c in its prefix;
+// with make, made with the folders on the way to it when missing.
+std::string posix_default_root(bool make);
 // The absolute folder that stands in for C:, lexically normalised.
 const std::string& posix_root();
 // The absolute extraction directory, lexically normalised; empty when unset.
@@ -40,29 +44,29 @@ std::string posix_normalise(const std::string& absolute);
 // 1 when path equals base or lies below it (both normalised, absolute).
 int posix_path_within(const std::string& path, const std::string& base);
 // A path of the core (archive text) as the absolute Linux path it stands
-// for, "." and ".." resolved: "X:" and the rest go below the root; a rooted
-// path stays as it is when it lies below the root or the extraction
-// directory or on the way to a Linux extraction directory, and goes below
-// the root otherwise; a relative path goes below the current directory.
+// for, "." and ".." resolved. "X:" and the rest go below the root, where
+// ".." stops at the root. A path that begins with the user's extraction
+// directory is that Linux path; another rooted path stays as it is when it
+// lies below the root or the extraction directory or on the way to a Linux
+// extraction directory, and goes below the root otherwise. A relative path
+// goes below the current directory, or below the root when the extraction
+// directory is the archive's.
 std::string posix_map_path(const char* path);
-// The mapped path of a call that writes or deletes, with its existing part
-// resolved through symbolic links; false (errno EACCES) when it would lie
-// outside the root and the extraction directory. With allow_ancestors, the
-// folders on the way to a Linux extraction directory count as inside too
-// (they are only ever created, never written into). existed, when given,
-// tells whether the path itself was there.
-bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors,
-                         bool* existed = nullptr);
+// The folder that holds a path, for a call that writes: reached from the
+// root, or from a Linux extraction directory outside it, one component at a
+// time without following a symbolic link. Its descriptor (kept by the seam,
+// valid until the next call; not to be closed) and in *name the last
+// component, empty when the path is the root or the extraction directory
+// itself. -1 with errno EACCES when the path lies below neither, ELOOP when
+// a link is on the way, or the error of the folder that did not open.
+int posix_open_target(const char* path, std::string* name);
+// Whether a mapped path is a Linux extraction directory or a folder on the
+// way to it, outside the root: the user's folders, made by their path.
+bool posix_on_way_to_extract_dir(const std::string& mapped);
 // Changes whenever what posix_map_path gives for a path may change: the
 // root, the extraction directory or the code page was set.
 uint32_t posix_path_generation();
 void posix_paths_changed();
-// A new file created by the name it has in the folder of the last file
-// that a writing call resolved, when the path lies in that folder, the
-// folder is still where it was resolved and inside the root or the
-// extraction directory, and nothing of that name exists: its descriptor,
-// else -1 (the caller goes the general way).
-int posix_create_in_last_folder(const char* path);
 // An absolute Linux path as the core sees it: below the root "C:\..." with
 // backslashes, elsewhere the path itself; in archive text.
 std::string posix_core_path(const std::string& absolute);
@@ -77,6 +81,8 @@ const std::string& posix_module_path();
 // open() that never hands out descriptors 0 to 2 (0 is "no handle" to the
 // core) and closes on exec; -1 on failure.
 int posix_open_descriptor(const char* path, int flags, int mode);
+// The same for openat().
+int posix_open_descriptor_at(int dir, const char* name, int flags, int mode);
 
 // ---- terminal (posix_terminal.cpp) ----
 

@@ -1,6 +1,7 @@
 // Paths of the core (Windows-like, archive text) as Linux paths, and the
-// containment of every call that writes: only below the root that stands in
-// for C: and below the extraction directory.
+// way to them: every call that writes reaches its file from the root that
+// stands in for C: or from the extraction directory, one component at a
+// time, through no symbolic link.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,34 +10,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/posix/posix_config.h"
+#include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
 
 namespace {
-
-// Where a resolution of the root or the extraction directory stands.
-enum Resolved : uint8_t { not_resolved, resolved_ok, resolved_failed };
 
 struct PathState {
   bool root_set;
   std::string root;
   std::string extract_dir;
+  // The extraction directory as the user typed it (slashes, no trailing
+  // one): a path that begins with it is taken as the Linux path it is.
+  std::string extract_text;
   // The extraction directory is the user's Linux path: the folders on the
   // way to it are real folders, not folders below the root.
   bool extract_is_linux;
-  // The two folders resolved through symbolic links, once for every value
-  // they are given: writes are held to where they were then.
-  Resolved root_state;
-  Resolved extract_state;
-  std::string real_root;
-  std::string real_extract;
+  // The extraction directory is the archive's: a relative path it names is
+  // relative to C:\, never to the current directory.
+  bool relative_in_root;
+  // The root and a Linux extraction directory opened (links followed: the
+  // user chose them), once for every value they are given; -1 not yet.
+  int root_fd;
+  int extract_fd;
+  // Their real paths, as the kernel names the descriptors; empty when that
+  // name is not to be had.
+  std::string root_real;
+  std::string extract_real;
 };
 
 PathState& paths() {
-  static PathState state = {false,        std::string(), std::string(), false,
-                            not_resolved, not_resolved,  std::string(), std::string()};
+  static PathState state = {false, std::string(), std::string(), std::string(), false, false, -1,
+                            -1,    std::string(), std::string()};
   return state;
 }
 
@@ -52,109 +60,94 @@ std::string absolute_of(const std::string& path) {
   return posix_normalise(current_directory() + "/" + path);
 }
 
+// A path below the root: ".." stops at the root, as "C:\.." is "C:\".
+std::string below_root(const std::string& rest) {
+  const std::string& root = posix_root();
+  std::string inner = posix_normalise("/" + rest);
+  if (inner == "/") return root;
+  return root == "/" ? inner : root + inner;
+}
+
 bool is_drive(const std::string& p) {
   return p.size() >= 2 && p[1] == ':' &&
          ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
+// Whether text begins with the folder prefix, whole components only.
+bool begins_with_folder(const std::string& text, const std::string& prefix) {
+  if (prefix.empty() || text.compare(0, prefix.size(), prefix) != 0) return false;
+  return text.size() == prefix.size() || text[prefix.size()] == '/' || prefix == "/";
+}
+
+void close_descriptor(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+// A descriptor above 2 (0 is "no handle" to the core), closed on exec.
+int above_standard(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return moved;
+}
+
+// One folder below dir, opened without following a symbolic link.
+int open_folder_at(int dir, const char* name) {
+  int fd;
+  do fd = openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENOTDIR) {
+    struct stat st;
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
+  }
+  return above_standard(fd);
+}
+
 // The kernel's name of an opened descriptor: its real path. false when it
 // is not to be had (no /proc, a folder removed meanwhile).
-bool descriptor_path(int fd, char* resolved) {
+bool descriptor_path(int fd, std::string* out) {
   char link[32];
+  char resolved[PATH_MAX];
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  ssize_t n = readlink(link, resolved, PATH_MAX - 1);
-  if (n <= 0 || n >= PATH_MAX - 1 || resolved[0] != '/') return false;
+  ssize_t n = readlink(link, resolved, sizeof resolved - 1);
+  if (n <= 0 || n >= ssize_t(sizeof resolved) - 1 || resolved[0] != '/') return false;
   resolved[n] = 0;
   static const char deleted[] = " (deleted)";
   const size_t tail = sizeof deleted - 1;
-  return !(size_t(n) >= tail && std::strcmp(resolved + n - tail, deleted) == 0);
+  if (size_t(n) >= tail && std::strcmp(resolved + n - tail, deleted) == 0) return false;
+  out->assign(resolved, size_t(n));
+  return true;
 }
 
-// The real path of a path that opens, by the name of its descriptor: three
-// calls where realpath reads every component as a link. 1 resolved, 0 the
-// path does not open, -1 the name was not to be had. With keep, the
-// descriptor of a resolved path is handed over instead of closed.
-int kernel_real_path(const char* path, char* resolved, int* keep = nullptr) {
-  int fd = open(path, O_PATH | O_CLOEXEC);
-  if (fd < 0) return 0;
-  bool named = descriptor_path(fd, resolved);
-  if (named && keep != nullptr && fd > 2) {
-    *keep = fd;
-  } else {
-    close(fd);
+// The root or the extraction directory, opened once it exists.
+int anchor_descriptor(const std::string& path, int* fd, std::string* real) {
+  if (*fd < 0) {
+    *fd = above_standard(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (*fd >= 0 && !descriptor_path(*fd, real)) real->clear();
   }
-  return named ? 1 : -1;
+  return *fd;
 }
 
-// The folder of the last new file resolved, as an opened descriptor and its
-// real path: the next file in it needs only the descriptor's present name,
-// which is the real path still when nothing moved it.
-struct ResolvedFolder {
+// The folder of the last target reached: its mapped path, and its real path
+// then. The members of a folder come one after another; the folder is used
+// again while the kernel names it where it was (moved away, with a link in
+// its place, it is not written through).
+struct LastFolder {
   std::string path;
   std::string real;
   int fd = -1;
 };
 
-ResolvedFolder& resolved_folder() {
-  static ResolvedFolder folder;
+LastFolder& last_folder() {
+  static LastFolder folder;
   return folder;
 }
 
-// kernel_real_path for the folder of a new file, through the one above.
-int folder_real_path(const std::string& path, char* resolved) {
-  ResolvedFolder& folder = resolved_folder();
-  if (folder.fd >= 0 && folder.path == path && descriptor_path(folder.fd, resolved) &&
-      folder.real == resolved)
-    return 1;
-  if (folder.fd >= 0) close(folder.fd);
-  folder.fd = -1;
-  int result = kernel_real_path(path.c_str(), resolved, &folder.fd);
-  if (folder.fd >= 0) {
-    folder.path = path;
-    folder.real = resolved;
-  }
-  return result;
-}
-
-// The existing part of an absolute normalised path resolved through symbolic
-// links, the rest appended; false when an existing part cannot be resolved
-// (a dangling or looping link). The same as lstat finding the longest
-// existing prefix and realpath resolving it; below the path itself (mostly a
-// new file's folder) the resolution is tried first, as a prefix that opens
-// exists.
-bool resolve_existing(const std::string& path, std::string* out, bool* whole_exists = nullptr) {
-  std::string prefix = path;
-  std::string rest;
-  char resolved[PATH_MAX];
-  for (;;) {
-    if (!rest.empty() && folder_real_path(prefix, resolved) == 1) break;
-    struct stat st;
-    if (lstat(prefix.c_str(), &st) == 0) {
-      if (rest.empty() && kernel_real_path(prefix.c_str(), resolved) == 1) break;
-      if (realpath(prefix.c_str(), resolved) == nullptr) return false;
-      break;
-    }
-    size_t slash = prefix.rfind('/');
-    rest = prefix.substr(slash) + rest;
-    prefix = slash == 0 ? "/" : prefix.substr(0, slash);
-  }
-  if (whole_exists != nullptr) *whole_exists = rest.empty();
-  std::string base = resolved;
-  if (base == "/" && !rest.empty()) base.clear();
-  *out = base + rest;
-  return true;
-}
-
-// A folder of the state resolved once for its present value.
-bool resolve_once(const std::string& path, Resolved* state, std::string* real) {
-  if (*state == not_resolved) *state = resolve_existing(path, real) ? resolved_ok : resolved_failed;
-  return *state == resolved_ok;
-}
-
-}  // namespace
-
-namespace {
 uint32_t path_generation = 0;
+
 }  // namespace
 
 uint32_t posix_path_generation() {
@@ -163,6 +156,7 @@ uint32_t posix_path_generation() {
 
 void posix_paths_changed() {
   ++path_generation;
+  close_descriptor(&last_folder().fd);
 }
 
 void posix_set_root(const char* root) {
@@ -170,26 +164,48 @@ void posix_set_root(const char* root) {
   PathState& state = paths();
   state.root = absolute_of(root != nullptr ? root : "");
   state.root_set = true;
-  state.root_state = not_resolved;
+  close_descriptor(&state.root_fd);
+  state.root_real.clear();
 }
 
-void posix_set_extract_dir(const char* dest_dir, int rooted_is_linux) {
+void posix_set_extract_dir(const char* dest_dir, int from_user) {
   posix_paths_changed();
   PathState& state = paths();
   std::string path = posix_to_utf8(dest_dir != nullptr ? dest_dir : "");
   for (char& c : path)
     if (c == '\\') c = '/';
-  state.extract_dir.clear();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  close_descriptor(&state.extract_fd);
+  state.extract_real.clear();
+  state.extract_text.clear();
+  state.relative_in_root = false;
   state.extract_is_linux = false;
-  state.extract_state = not_resolved;
   if (path.empty()) {
+    // The current directory, where the user ran the program.
     state.extract_dir = current_directory();
-  } else if (path[0] == '/' && rooted_is_linux) {
-    state.extract_dir = posix_normalise(path);
     state.extract_is_linux = true;
+  } else if (is_drive(path)) {
+    state.extract_dir = below_root(path.substr(2));
+    state.relative_in_root = !from_user;
+  } else if (!from_user) {
+    // The archive's own directory, rooted or relative: below the root.
+    state.extract_dir = below_root(path);
+    state.relative_in_root = true;
   } else {
-    state.extract_dir = posix_map_path(dest_dir);
+    state.extract_dir = absolute_of(path);
+    state.extract_text = path;
+    state.extract_is_linux = true;
   }
+}
+
+std::string posix_default_root(bool make) {
+  std::string root = posix_data_home() + "/kobrix/drive_c";
+  if (!make) return root;
+  for (size_t slash = root.find('/', 1); slash != std::string::npos;
+       slash = root.find('/', slash + 1))
+    mkdir(root.substr(0, slash).c_str(), 0700);
+  mkdir(root.c_str(), 0700);
+  return root;
 }
 
 const std::string& posix_root() {
@@ -238,77 +254,106 @@ std::string posix_map_path(const char* path) {
   std::string p = posix_to_utf8(path);
   for (char& c : p)
     if (c == '\\') c = '/';
-  const std::string& root = posix_root();
-  if (is_drive(p)) return posix_normalise(root + "/" + p.substr(2));
-  if (p[0] != '/') return absolute_of(p);
-  std::string as_is = posix_normalise(p);
   const PathState& state = paths();
+  const std::string& root = posix_root();
+  if (is_drive(p)) return below_root(p.substr(2));
+  // The user's directory and what lies below it, ".." resolved where it
+  // stands: a member that climbs out of it is refused, not moved.
+  if (state.extract_is_linux && begins_with_folder(p, state.extract_text)) return absolute_of(p);
+  if (p[0] != '/') return state.relative_in_root ? below_root(p) : absolute_of(p);
+  std::string as_is = posix_normalise(p);
   if (posix_path_within(as_is, root) || posix_path_within(as_is, state.extract_dir) ||
       (state.extract_is_linux && posix_path_within(state.extract_dir, as_is)))
     return as_is;
-  return posix_normalise(root + p);
+  return below_root(p);
 }
 
 namespace {
 
-// Whether a resolved path lies below the root or the extraction directory
-// (or, with allow_ancestors, on the way to a Linux extraction directory).
-bool resolved_inside(const std::string& resolved, bool allow_ancestors) {
+// The anchor of a mapped path: the root, or a Linux extraction directory
+// that lies outside it, with the rest of the path below it; -1 with errno
+// EACCES when the path lies below neither.
+// *real is the anchor's real path, empty when not known.
+int anchor_of(const std::string& mapped, std::string* rest, const std::string** real) {
   PathState& state = paths();
-  if (!resolve_once(posix_root(), &state.root_state, &state.real_root)) return false;
-  if (posix_path_within(resolved, state.real_root)) return true;
-  if (state.extract_dir.empty() ||
-      !resolve_once(state.extract_dir, &state.extract_state, &state.real_extract))
-    return false;
-  const std::string& extract = state.real_extract;
-  return posix_path_within(resolved, extract) ||
-         (allow_ancestors && state.extract_is_linux && posix_path_within(extract, resolved));
+  const std::string& root = posix_root();
+  const std::string* base = nullptr;
+  int fd;
+  if (posix_path_within(mapped, root)) {
+    base = &root;
+    fd = anchor_descriptor(root, &state.root_fd, &state.root_real);
+    *real = &state.root_real;
+  } else if (state.extract_is_linux && posix_path_within(mapped, state.extract_dir)) {
+    base = &state.extract_dir;
+    fd = anchor_descriptor(state.extract_dir, &state.extract_fd, &state.extract_real);
+    *real = &state.extract_real;
+  } else {
+    errno = EACCES;
+    return -1;
+  }
+  *rest =
+      *base == "/" ? mapped.substr(1) : mapped.substr(std::min(mapped.size(), base->size() + 1));
+  return fd;
+}
+
+// Whether the last folder is still where it was reached.
+bool last_folder_in_place() {
+  std::string now;
+  const LastFolder& last = last_folder();
+  return last.fd >= 0 && !last.real.empty() && descriptor_path(last.fd, &now) && now == last.real;
 }
 
 }  // namespace
 
-bool posix_writable_path(const char* path, std::string* out, bool allow_ancestors, bool* existed) {
+int posix_open_target(const char* path, std::string* name) {
   std::string mapped = posix_map_path(path);
   if (mapped.empty()) {
     errno = ENOENT;
-    return false;
+    return -1;
   }
-  std::string resolved;
-  if (!resolve_existing(mapped, &resolved, existed) ||
-      !resolved_inside(resolved, allow_ancestors)) {
-    errno = EACCES;
-    return false;
+  std::string rest;
+  const std::string* anchor_real = nullptr;
+  int anchor = anchor_of(mapped, &rest, &anchor_real);
+  if (anchor < 0) return -1;
+  size_t slash = rest.rfind('/');
+  *name = slash == std::string::npos ? rest : rest.substr(slash + 1);
+  if (slash == std::string::npos) return anchor;
+  // The folder from the last one reached when that lies on its way, else
+  // from the anchor; one component at a time.
+  std::string folder = mapped.substr(0, mapped.size() - name->size() - 1);
+  const size_t anchor_length = mapped.size() - rest.size();  // the anchor and its "/"
+  LastFolder& last = last_folder();
+  bool on_way = last.fd >= 0 && last.path.size() >= anchor_length &&
+                posix_path_within(folder, last.path) && last_folder_in_place();
+  if (on_way && last.path == folder) return last.fd;
+  size_t done = 0;
+  int dir = anchor;
+  if (on_way) {
+    done = last.path.size() + 1 - anchor_length;
+    dir = last.fd;
   }
-  *out = resolved;
-  return true;
+  int opened = -1;
+  while (done < slash) {
+    size_t end = rest.find('/', done);
+    int next = open_folder_at(dir, rest.substr(done, end - done).c_str());
+    if (opened >= 0) close(opened);
+    if (next < 0) return -1;
+    dir = opened = next;
+    done = end + 1;
+  }
+  close_descriptor(&last.fd);
+  last.fd = opened;
+  last.path = folder;
+  last.real.clear();
+  if (!anchor_real->empty())
+    last.real = (*anchor_real == "/" ? "" : *anchor_real) + "/" + rest.substr(0, slash);
+  return opened;
 }
 
-int posix_create_in_last_folder(const char* path) {
-  // The folder as the last resolution left it, and still where it was.
-  ResolvedFolder& folder = resolved_folder();
-  if (folder.fd < 0) return -1;
-  std::string mapped = posix_map_path(path);
-  size_t slash = mapped.rfind('/');
-  if (slash == std::string::npos || slash + 1 >= mapped.size() ||
-      mapped.compare(0, slash, folder.path) != 0 || slash != folder.path.size())
-    return -1;
-  char resolved[PATH_MAX];
-  if (!descriptor_path(folder.fd, resolved) || folder.real != resolved) return -1;
-  const char* name = mapped.c_str() + slash + 1;
-  std::string target =
-      folder.real == "/" ? mapped.substr(slash) : folder.real + (mapped.c_str() + slash);
-  if (!resolved_inside(target, false)) return -1;
-  // Only a name that does not exist yet; anything there is left to the
-  // resolution of the whole path.
-  int fd;
-  do fd = openat(folder.fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  while (fd < 0 && errno == EINTR);
-  if (fd >= 0 && fd <= 2) {
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    fd = moved;
-  }
-  return fd;
+bool posix_on_way_to_extract_dir(const std::string& mapped) {
+  const PathState& state = paths();
+  return state.extract_is_linux && posix_path_within(state.extract_dir, mapped) &&
+         !posix_path_within(mapped, posix_root());
 }
 
 std::string posix_core_path(const std::string& absolute) {

@@ -20,11 +20,13 @@ def bare_stub():
     return stub
 
 
-def write_sfx(path, archive, flags=0, restore_attributes=0):
-    """Writes stub + settings record (the archive behind the stub, the two
-    switch bytes) + archive: a self-extracting file."""
+def write_sfx(path, archive, flags=0, restore_attributes=0, install_dir=b""):
+    """Writes stub + settings record (the archive behind the stub, the
+    default directory, the two switch bytes) + archive: a self-extracting
+    file."""
     data = bare_stub()
     struct.pack_into("<I", data, SETTINGS_OFFSET, STUB_SIZE)
+    data[SETTINGS_OFFSET + 86:SETTINGS_OFFSET + 86 + len(install_dir)] = install_dir
     data[SETTINGS_OFFSET + 601:SETTINGS_OFFSET + 603] = bytes([flags, restore_attributes])
     with open(path, "wb") as f:
         f.write(bytes(data) + archive)
@@ -36,11 +38,11 @@ def archive_offset(data):
     return struct.unpack_from("<I", data, SETTINGS_OFFSET)[0]
 
 
-def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120, options=()):
+def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120, options=(), cwd=None):
     """options: the runner's own, such as --codepage N."""
     cmd = [runner] + (["--root", root] if root is not None else []) + list(options) + [sfx] + list(args)
     return subprocess.run(cmd, input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=timeout, env=dict(os.environ, **(env or {})))
+                          timeout=timeout, env=dict(os.environ, **(env or {})), cwd=cwd)
 
 
 def sha256_of(path):

@@ -41,9 +41,10 @@ class Case:
         sfx.write_sfx(path, arc, **settings)
         return path
 
-    def run(self, arc, args=(), answers="", settings=None, env=None):
+    def run(self, arc, args=(), answers="", settings=None, env=None, cwd=None):
         path = self.sfx(arc, **(settings or {}))
-        r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers, env=env)
+        r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers, env=env,
+                           cwd=cwd)
         return r.returncode, r.stderr.decode("utf-8", "replace")
 
     def read(self, *parts):
@@ -187,6 +188,131 @@ def test_names_stay_inside(c):
     assert code == 1, err
     for rel in ("boot.ini", "x.txt", os.path.join("WINDOWS", "fonts", "a.fon")):
         assert os.path.isfile(os.path.join(c.root, rel)), (rel, sfx.tree_files(c.root))
+
+
+def snapshot(top, leave_out):
+    """Every path under top with its contents (None for a folder, a link's
+    target for a link), but the paths left out and what lies below them."""
+    seen = {}
+    for dirpath, dirs, files in os.walk(top):
+        dirs[:] = [d for d in dirs if os.path.join(dirpath, d) not in leave_out]
+        for name in dirs + files:
+            path = os.path.join(dirpath, name)
+            if path in leave_out:
+                continue
+            if os.path.islink(path):
+                seen[path] = os.readlink(path)
+            elif os.path.isfile(path):
+                with open(path, "rb") as f:
+                    seen[path] = f.read()
+            else:
+                seen[path] = None
+    return seen
+
+
+def test_default_directory_stays_in_root(c):
+    # The archive's own directory, auto-started and overwriting without a
+    # question: ".." in any spelling stops at the root, and nothing beside
+    # the root changes.
+    cwd = os.path.join(c.work, "cwd")
+    write_file(c.work, "victim/.profile", b"mine", T_OLD)
+    os.makedirs(cwd)
+    arc = lzh.archive(lzh.member(b".profile", b"owned", time=T_NEW))
+    spellings = [(b"C:\\..\\victim", "victim"), (b"..\\victim", "victim"),
+                 (b"D:\\..\\..\\..", ""), (b"\\..\\..\\victim", "victim"),
+                 (b"c:/../victim/./", "victim"), (b"%ProgramFiles%\\..\\..\\..\\victim", "victim")]
+    cases = [(dir, None, where) for dir, where in spellings]
+    cases += [(b"", b"$InstallDir=" + dir + b"\r\n", where) for dir, where in spellings[:2]]
+    for install_dir, script, where in cases:
+        shutil.rmtree(c.root)
+        os.makedirs(c.root)
+        leave_out = {c.root, os.path.join(c.work, "setup.exe")}
+        before = snapshot(c.work, leave_out)
+        members = ([lzh.member(b"$", script)] if script else []) + [arc[:-1]]
+        code, err = c.run(lzh.archive(*members), cwd=cwd,
+                          settings={"flags": 1 | 2 | 8, "install_dir": install_dir})
+        assert code == 1, (install_dir, script, err)
+        assert snapshot(c.work, leave_out) == before, (install_dir, script, err)
+        target = os.path.join(c.root, where, ".profile")
+        assert open(target, "rb").read() == b"owned", (install_dir, sfx.tree_files(c.root))
+
+
+def test_default_root_is_the_runners_own(c):
+    # Without --root, drive C: is $XDG_DATA_HOME/kobrix/drive_c (made when
+    # missing), never the current directory: a rooted member run from the
+    # home folder, with the extraction directory elsewhere, stays there.
+    home = os.path.join(c.work, "home")
+    write_file(home, ".bashrc", b"mine", T_OLD)
+    arc = lzh.archive(lzh.member(b".bashrc", b"owned", dirname=b"\xff"),
+                      lzh.member(b"a.txt", b"a"))
+    path = c.sfx(arc)
+    for xdg, drive_c in (("", os.path.join(home, ".local/share/kobrix/drive_c")),
+                         (os.path.join(c.work, "data"), os.path.join(c.work, "data/kobrix/drive_c"))):
+        r = sfx.run_runner(RUNNER, path, ["-n", c.dest], env={"HOME": home, "XDG_DATA_HOME": xdg},
+                           cwd=home)
+        err = r.stderr.decode("utf-8", "replace")
+        assert r.returncode == 1 and c.read("a.txt") == b"a", err
+        assert "Drive C: is " + drive_c in err, err
+        assert open(os.path.join(drive_c, ".bashrc"), "rb").read() == b"owned", err
+        assert open(os.path.join(home, ".bashrc"), "rb").read() == b"mine"
+
+
+# Swaps a folder and a link to a folder outside, back and forth, each swap
+# one atomic exchange of the two names (renameat2 RENAME_EXCHANGE).
+SWAPPER = """
+import ctypes, os, sys, time
+folder, outside, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
+libc = ctypes.CDLL(None, use_errno=True)
+exchange = lambda a, b: libc.renameat2(-100, a.encode(), -100, b.encode(), 2)
+os.symlink(outside, folder + ".swap")
+end = time.time() + seconds
+while time.time() < end:
+    for _ in range(1000):
+        exchange(folder, folder + ".swap")
+"""
+
+
+def test_folder_swapped_for_a_link_during_the_extraction(c):
+    # A local user who may write in the extraction directory swaps a folder
+    # of it for a link to a folder outside, in a loop, while the runner (as
+    # root where the test runs as root) extracts into it again and again,
+    # replacing every file; every other run deletes a member for its CRC
+    # error. Nothing outside is written or deleted.
+    seconds = 4.0
+    os.chmod(c.work, 0o755)
+    outside = os.path.join(c.work, "outside")
+    for i in range(200):
+        write_file(outside, f"f{i}.txt", b"outside", T_OLD)
+    write_file(outside, "bad.txt", b"outside", T_OLD)
+    os.makedirs(c.dest)
+    attacker = [sys.executable, "-c", SWAPPER, os.path.join(c.dest, "sub"), outside, str(seconds)]
+    if os.geteuid() == 0 and shutil.which("setpriv"):
+        os.chown(c.dest, 65534, 65534)
+        attacker = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + attacker
+    before = snapshot(outside, set())
+    members = [lzh.member(f"f{i}.txt".encode(), b"inside %d" % i, dirname=b"sub\xff")
+               for i in range(200)]
+    members += [lzh.member(b"f%d.txt" % i, b"deep", dirname=b"sub\xffdeep\xff") for i in range(20)]
+    # Every other run writes bad.txt first and deletes it for its CRC error.
+    bad = lzh.member(b"bad.txt", b"bad data", dirname=b"sub\xff", crc=1)
+    setups = [os.path.join(c.work, n) for n in ("many.exe", "bad.exe")]
+    sfx.write_sfx(setups[0], lzh.archive(*members), flags=2)
+    sfx.write_sfx(setups[1], lzh.archive(bad, *members), flags=2)
+    swapper = subprocess.Popen(attacker)
+    runs = 0
+    try:
+        end = time.time() + seconds
+        while time.time() < end:
+            r = sfx.run_runner(RUNNER, setups[runs % 2], ["-c", "-n", c.dest], root=c.root)
+            assert r.returncode == 1, r.stderr
+            runs += 1
+    finally:
+        swapper.wait(30)
+    after = snapshot(outside, set())
+    assert swapper.returncode == 0, "the swapper failed"
+    assert runs > 20, runs
+    assert after == before, (runs, [p for p in set(before) | set(after)
+                                    if before.get(p) != after.get(p)][:5])
 
 
 def test_code_pages(c):

@@ -73,12 +73,20 @@ TEST_F(PosixSeam, DrivesAndRootedPathsMapIntoTheRoot) {
       {"//server/share/x", root_ + "/server/share/x"},
       {root_ + "/a/b", root_ + "/a/b"},        // already below the root
       {root_ + "2/a", root_ + root_ + "2/a"},  // beside it, though its name begins alike
-      {"a\\b/./c", cwd() + "/a/b/c"},          // relative to the current directory
+      {"a\\b/./c", root_ + "/a/b/c"},          // relative to C:\ with the archive's directory
       {"C:\\a\\..\\b", root_ + "/b"},
-      {"C:\\..\\x", base_ + "/x"},  // ".." is not held at the root: such a path leaves it
+      // ".." stops at the root, in every spelling.
+      {"C:\\..\\x", root_ + "/x"},
+      {"D:\\..\\..\\..", root_},
+      {"\\..\\x", root_ + "/x"},
+      {"c:/a/../../../x/..\\..\\y", root_ + "/y"},
+      {"..\\victim", root_ + "/victim"},
       {"", ""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(posix_map_path(in.c_str()), out) << in;
+  // With the user's directory, relative paths are the user's.
+  posix_set_extract_dir("out", 1);
+  EXPECT_EQ(posix_map_path("a\\b/./c"), cwd() + "/a/b/c");
 }
 
 TEST_F(PosixSeam, ExtractionDirectoryAndTheWayToItAreTakenAsTheyAre) {
@@ -102,6 +110,13 @@ TEST_F(PosixSeam, ExtractionDirectoryAndTheWayToItAreTakenAsTheyAre) {
       {"\\Games", 0, root_ + "/Games"},
       {"out", 1, cwd() + "/out"},
       {"", 0, cwd()},
+      // The archive's own directory never leaves the root; the user's may.
+      {"C:\\..\\victim", 0, root_ + "/victim"},
+      {"C:\\..\\victim", 1, root_ + "/victim"},
+      {"..\\victim", 0, root_ + "/victim"},
+      {"\\..\\..\\victim", 0, root_ + "/victim"},
+      {"D:\\..\\..\\..", 0, root_},
+      {"..\\victim", 1, fs::path(cwd()).parent_path().string() + "/victim"},
   };
   for (const auto& [dir, from_user, mapped] : cases) {
     posix_set_extract_dir(dir.c_str(), from_user);
@@ -137,12 +152,23 @@ TEST_F(PosixSeam, MembersLandBelowTheUsersOrTheArchivesDirectory) {
 TEST_F(PosixSeam, WritesStayInsideTheRootAndTheExtractionDirectory) {
   EXPECT_TRUE(create("C:\\inside.txt"));
   EXPECT_TRUE(exists(root_ + "/inside.txt"));
-  errno = 0;
-  EXPECT_EQ(sys_create_file("C:\\..\\outside\\escape.txt"), invalid_file);
-  EXPECT_EQ(errno, EACCES);
-  EXPECT_FALSE(exists(outside_ + "/escape.txt"));
-  EXPECT_EQ(sys_create_directory("C:\\..\\made"), 0);
+  // ".." stops at the root.
+  EXPECT_TRUE(create("C:\\..\\..\\escape.txt"));
+  EXPECT_TRUE(exists(root_ + "/escape.txt"));
+  EXPECT_FALSE(exists(base_ + "/escape.txt"));
+  EXPECT_EQ(sys_create_directory("C:\\..\\made"), 1);
+  EXPECT_TRUE(exists(root_ + "/made"));
   EXPECT_FALSE(exists(base_ + "/made"));
+  // The user's directory: a member that climbs out of it is refused.
+  posix_set_extract_dir((root_ + "/user").c_str(), 1);
+  errno = 0;
+  EXPECT_EQ(sys_create_file((root_ + "/user/../../escape2.txt").c_str()), invalid_file);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_FALSE(exists(base_ + "/escape2.txt"));
+  // Nor is a file there looked at, which would ask before overwriting it.
+  std::ofstream(base_ + "/seen.txt") << "seen";
+  EXPECT_EQ(sys_get_file_attributes((root_ + "/user/../../seen.txt").c_str()), attr_invalid);
+  posix_set_extract_dir("C:\\", 0);
   // A rooted path outside stays below the root, wherever it points.
   EXPECT_TRUE(create("/kobrix_rooted.txt"));
   EXPECT_FALSE(exists("/kobrix_rooted.txt"));
@@ -164,11 +190,22 @@ TEST_F(PosixSeam, SymbolicLinksDoNotLeadOutOfTheRoot) {
   EXPECT_FALSE(exists(outside_ + "/f.txt"));
   EXPECT_FALSE(exists(outside_ + "/sub"));
   EXPECT_FALSE(exists(outside_ + "/missing"));
-  // A link that stays inside is followed.
+  // No link is followed, not even one that stays inside, neither on the way
+  // nor at the end; nothing is read through one either.
   fs::create_directories(root_ + "/real");
+  std::ofstream(root_ + "/real/t.txt") << "kept";
   ASSERT_EQ(symlink((root_ + "/real").c_str(), (root_ + "/inner").c_str()), 0);
-  EXPECT_TRUE(create("C:\\inner\\f.txt"));
-  EXPECT_TRUE(exists(root_ + "/real/f.txt"));
+  ASSERT_EQ(symlink((root_ + "/real/t.txt").c_str(), (root_ + "/t.txt").c_str()), 0);
+  EXPECT_FALSE(create("C:\\inner\\f.txt"));
+  EXPECT_FALSE(create("C:\\t.txt"));
+  EXPECT_EQ(sys_delete_file("C:\\inner\\t.txt"), 0);
+  EXPECT_EQ(sys_set_file_attributes("C:\\t.txt", attr_read_only), 0);
+  EXPECT_EQ(sys_get_file_attributes("C:\\inner\\t.txt"), attr_invalid);
+  EXPECT_EQ(sys_open_existing_file("C:\\t.txt"), invalid_file);
+  EXPECT_FALSE(exists(root_ + "/real/f.txt"));
+  EXPECT_EQ(fs::file_size(root_ + "/real/t.txt"), 4u);
+  EXPECT_NE(fs::status(root_ + "/real/t.txt").permissions() & fs::perms::owner_write,
+            fs::perms::none);
 }
 
 TEST_F(PosixSeam, AFolderMovedOutBetweenTwoFilesIsNotWrittenThrough) {
@@ -183,12 +220,42 @@ TEST_F(PosixSeam, AFolderMovedOutBetweenTwoFilesIsNotWrittenThrough) {
   ASSERT_EQ(symlink((outside_ + "/dir").c_str(), (root_ + "/dir").c_str()), 0);
   EXPECT_FALSE(create("C:\\dir\\c.txt"));
   EXPECT_FALSE(exists(outside_ + "/dir/c.txt"));
-  // A file of that name that exists is replaced the general way.
   ASSERT_EQ(unlink((root_ + "/dir").c_str()), 0);
   ASSERT_EQ(rename((outside_ + "/dir").c_str(), (root_ + "/dir").c_str()), 0);
-  std::ofstream(root_ + "/dir/a.txt") << "old contents";
-  EXPECT_TRUE(create("C:\\dir\\a.txt"));
-  EXPECT_EQ(fs::file_size(root_ + "/dir/a.txt"), 0u);
+  // Deleting a file and giving it its attributes act on the file created,
+  // in the folder it was created in: a folder renamed with a link to a
+  // folder outside in its place leads them nowhere else.
+  std::ofstream(outside_ + "/d.txt") << "keep";
+  FileHandle file = sys_create_file("C:\\dir\\d.txt");
+  ASSERT_NE(file, invalid_file);
+  ASSERT_EQ(sys_close_file(file), 1);
+  ASSERT_EQ(rename((root_ + "/dir").c_str(), (root_ + "/moved").c_str()), 0);
+  ASSERT_EQ(symlink(outside_.c_str(), (root_ + "/dir").c_str()), 0);
+  EXPECT_EQ(sys_set_file_attributes("C:\\dir\\d.txt", attr_read_only), 1);
+  EXPECT_EQ(fs::status(root_ + "/moved/d.txt").permissions() & fs::perms::owner_write,
+            fs::perms::none);
+  EXPECT_EQ(sys_delete_file("C:\\dir\\d.txt"), 1);
+  EXPECT_FALSE(exists(root_ + "/moved/d.txt"));
+  EXPECT_TRUE(exists(outside_ + "/d.txt"));
+  EXPECT_NE(fs::status(outside_ + "/d.txt").permissions() & fs::perms::owner_write,
+            fs::perms::none);
+}
+
+TEST_F(PosixSeam, AReplacedFileIsANewFile) {
+  // A hard link in the extraction directory to a file elsewhere: replacing
+  // it leaves that file's contents alone.
+  std::ofstream(outside_ + "/victim.txt") << "victim";
+  ASSERT_EQ(link((outside_ + "/victim.txt").c_str(), (root_ + "/a.txt").c_str()), 0);
+  FileHandle file = sys_create_file("C:\\a.txt");
+  ASSERT_NE(file, invalid_file);
+  uint32_t written = 0;
+  EXPECT_EQ(sys_write_file(file, "new", 3, &written), 1);
+  EXPECT_EQ(sys_close_file(file), 1);
+  std::string text;
+  std::ifstream(outside_ + "/victim.txt") >> text;
+  EXPECT_EQ(text, "victim");
+  EXPECT_EQ(fs::hard_link_count(outside_ + "/victim.txt"), 1u);
+  EXPECT_EQ(fs::file_size(root_ + "/a.txt"), 3u);
 }
 
 TEST_F(PosixSeam, TheWayToTheExtractionDirectoryCanBeCreated) {

@@ -29,7 +29,8 @@ const char usage_text[] =
     "  -c    no date comparison before overwriting  -c-  compare dates\n"
     "  DIR   the extraction directory (after an option)\n"
     "Options:\n"
-    "  --root DIR     folder that stands in for drive C: (default: current folder)\n"
+    "  --root DIR     folder that stands in for drive C:\n"
+    "                 (default: $XDG_DATA_HOME/kobrix/drive_c, ~/.local/share/...)\n"
     "  --codepage N   code page of the names in the archive (default: 932)\n"
     "  --list         show the installer, its message and script, and the members\n"
     "  --test         decode every member and check it; writes nothing\n"
@@ -80,7 +81,7 @@ bool parse_code_page(const char* text, uint32_t* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* root = ".";
+  const char* root = nullptr;
   uint32_t code_page = 0;  // the default, 932, is taken when a text needs it
   bool list = false, test = false, json = false;
   int i = 1;
@@ -130,10 +131,15 @@ int main(int argc, char** argv) {
   if (list && test) return usage_failure("--list and --test exclude each other", "");
   if (json && !list && !test) return usage_failure("--json goes with --list or --test", "");
   if ((list || test) && i + 1 < argc) return usage_failure("unexpected argument ", argv[i + 1]);
+  // --list and --test write nothing: there the default root is only named.
+  bool inspecting = list || test;
+  bool default_root = root == nullptr;
+  std::string own_root = default_root ? posix_default_root(!inspecting) : root;
+  root = own_root.c_str();
 
   struct stat st;
-  if (stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", root);
+  if (!(default_root && inspecting) && (stat(root, &st) != 0 || !S_ISDIR(st.st_mode))) {
+    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", terminal_safe(root).c_str());
     return usage_error;
   }
   if (code_page != 0 && !posix_set_code_page(code_page)) {
@@ -148,6 +154,7 @@ int main(int argc, char** argv) {
     return list || test ? 1 : usage_error;
   }
   posix_set_root(absolute_path(root).c_str());
+  if (!inspecting) std::fprintf(stderr, "Drive C: is %s\n", terminal_safe(posix_root()).c_str());
   posix_set_module_path(absolute_path(argv[i]).c_str());
   if (list || test) return inspect_and_report(argv[i], test, json);
   posix_catch_interrupt();
