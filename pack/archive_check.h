@@ -9,6 +9,10 @@ namespace pack {
 struct ArchiveSummary {
   uint32_t members = 0;
   uint16_t crc_xor = 0;  // XOR of the file-CRC fields: the integrity value
+  // Zero bytes to append so that the end reads as a header size of 0 in the two
+  // bytes the stub reads, whatever follows the archive (a signature): 2 for an
+  // archive that stops behind its last member, 1 for one closed by a single zero.
+  unsigned missing_end = 0;
 };
 
 // Walks every header of the archive in the file at path. Throws PackError naming the
