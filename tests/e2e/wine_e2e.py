@@ -516,7 +516,7 @@ def signed_installer_extracts_and_keeps_its_integrity_check(s, p):
              "docs/guide.txt": b"".join(b"line %d of the guide\n" % i for i in range(5000))}
     # A length that is a multiple of 8 puts the signature right behind the archive's
     # end. data.bin does not shrink and is stored: it grows the file byte for byte.
-    for attempt in range(2):
+    for _ in range(2):
         top = p.tree("signed", files)
         unsigned = p.pack("unsigned", top, ["readme.txt", "data.bin", "docs"], "--integrity",
                           "--dir", "C:\\e2e\\signed")
