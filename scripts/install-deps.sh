@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh test    the above, and every tool the tests use
 # For the tests, 32-bit Wine (wine32:i386, which runs kobrix-stub.exe) is
 # added where the kernel runs 32-bit programs, and left out, saying so, where
-# it does not; its Wine tests then skip with that reason.
+# it does not; its Wine tests then skip with that reason. osslsigncode comes
+# from Debian 12 itself (2.5), which signs and verifies our installers.
 set -euo pipefail
 
 want=(cmake ninja-build g++ python3)
