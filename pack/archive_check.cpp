@@ -60,7 +60,10 @@ ArchiveSummary check_archive(const std::string& path, const CodePage& code_page)
     uint8_t size_bytes[2];
     const size_t got = std::fread(size_bytes, 1, 2, file.get());
     const unsigned size = got == 2 ? size_bytes[0] | (size_bytes[1] << 8) : 0;
-    if (size == 0) return summary;
+    if (size == 0) {
+      if (got == 0 || (got == 1 && size_bytes[0] == 0)) summary.missing_end = 2 - unsigned(got);
+      return summary;
+    }
     auto refuse = [&](const std::string& why) {
       throw PackError(about_file(path, "header at offset " + std::to_string(offset) + ": " + why));
     };

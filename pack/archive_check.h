@@ -15,6 +15,10 @@ struct ArchiveSummary {
   // Names Windows cannot hold, or that do not read in the code page (they stay as
   // they are): "member NAME: why".
   std::vector<std::string> warnings;
+  // Zero bytes to append so that the end reads as a header size of 0 in the two
+  // bytes the stub reads, whatever follows the archive (a signature): 2 for an
+  // archive that stops behind its last member, 1 for one closed by a single zero.
+  unsigned missing_end = 0;
 };
 
 // Walks every header of the archive in the file at path. Throws PackError naming the

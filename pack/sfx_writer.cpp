@@ -192,15 +192,21 @@ void write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
   const bool integrity = (options.flags & flag_integrity) != 0;
   if (integrity) out.write({0, 0});
 
+  // The stub reads a header size in two bytes, so the archive ends with two zero
+  // bytes: with one, a signature appended behind the file (osslsigncode) would give
+  // that size its high byte whenever the file's length is a multiple of 8.
   SfxWriter writer(options, out, progress);
   if (!options.archive.empty()) {
-    writer.crc_xor = check_archive(options.archive, CodePage(options.code_page)).crc_xor;
+    const ArchiveSummary summary = check_archive(options.archive, CodePage(options.code_page));
+    writer.crc_xor = summary.crc_xor;
     copy_stored(options.archive, out, progress, 0, options.archive);
+    const uint8_t zeros[2] = {0, 0};
+    out.write(zeros, summary.missing_end);
   } else {
     if (!message.path.empty()) writer.write_text_member("!", message.path, message.text);
     if (!script.path.empty()) writer.write_text_member("$", script.path, script.text);
     writer.write_members(members);
-    out.write({0});
+    out.write({0, 0});
   }
   if (integrity) {
     const uint8_t value[2] = {static_cast<uint8_t>(writer.crc_xor),

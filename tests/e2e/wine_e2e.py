@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""The Windows stub end to end: kobrix-stub64.exe, packed with payloads by
-kobrix-pack, run under Wine on a virtual display and driven by xdotool. What
-it does is read from the files it writes, its exit code, the registry and the
+"""The Windows stubs end to end: kobrix-stub.exe under 32-bit Wine and
+kobrix-stub64.exe under wine64, in one prefix, packed with payloads by
+kobrix-pack, run on a virtual display and driven by xdotool. What the stub
+does is read from the files it writes, its exit code, the registry and the
 relay trace of its calls.
 
 Usage:
   wine_e2e.py --work DIR setup                 make the Wine prefix (once per run)
-  wine_e2e.py --work DIR --stub S --pack P run GROUP
+  wine_e2e.py --work DIR --stub S --pack P [--runner R] run GROUP
   wine_e2e.py --work DIR cleanup               stop the Wine server
-Exit code 77: skipped (a tool is missing).
+Exit code 77: skipped (a tool or build is missing, or the machine does not
+run 32-bit programs); the reason is printed.
 """
 import argparse
 import glob
@@ -37,8 +39,8 @@ SMALL = {"a.txt": b"alpha\n", "sub/b.txt": b"beta\n"}
 class Payloads:
     """Source trees and the self-extracting files packed from them."""
 
-    def __init__(self, session, pack, stub):
-        self.session, self.pack_tool, self.stub = session, pack, stub
+    def __init__(self, session, pack, stub, runner=None):
+        self.session, self.pack_tool, self.stub, self.runner = session, pack, stub, runner
         self.sources = os.path.join(session.work, "sources")
         self.out = session.folder("C:\\pay", fresh=False)
 
@@ -164,7 +166,9 @@ def auto_start_extracts_exactly(s, p):
     exe = p.pack("auto", top, ["readme.txt", "data.bin", "docs", "empty.txt", "emptydir",
                                "a_rather_long_folder_name", "%ProgramFiles%"], "--dir", "C:\\e2e\\auto")
     target = s.folder("C:\\e2e\\auto")
-    program_files = s.unix_path("C:\\Program Files\\kx")
+    # A 32-bit program in a 64-bit Windows gets C:\Program Files (x86).
+    program_files = s.unix_path(s.registry_value("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion",
+                                                 "ProgramFilesDir", own_view=True) + "\\kx")
     shutil.rmtree(program_files, ignore_errors=True)
     # TZ counts only under Win32s.
     run = s.start(exe, ["-n"], env={"TZ": "JST-9"}, name="auto")
@@ -527,6 +531,76 @@ def win32s_times_program_files_and_win_ini(s, p):
           "the registry was written")
 
 
+# ---- signed installers ----
+
+def tool(*argv):
+    done = subprocess.run(argv, capture_output=True, text=True, timeout=120)
+    check(done.returncode == 0, "%s: %s" % (" ".join(argv), (done.stdout + done.stderr)[-2000:]))
+
+
+@case("signed")
+def signed_installer_extracts_and_keeps_its_integrity_check(s, p):
+    # Signing changes the PE header's checksum and certificate entry and puts
+    # the signature behind the archive; the archive, its integrity value
+    # included, must read as before, in the program and in the runner. A
+    # member's CRC field changed after signing breaks the signature and is
+    # refused by both as tampered, with nothing written.
+    rng = random.Random(13)
+    files = {"readme.txt": b"Signed installer\r\n" * 40,
+             "data.bin": bytes(rng.getrandbits(8) for _ in range(500000)),
+             "docs/guide.txt": b"".join(b"line %d of the guide\n" % i for i in range(5000))}
+    # A length that is a multiple of 8 puts the signature right behind the archive's
+    # end. data.bin does not shrink and is stored: it grows the file byte for byte.
+    for _ in range(2):
+        top = p.tree("signed", files)
+        unsigned = p.pack("unsigned", top, ["readme.txt", "data.bin", "docs"], "--integrity",
+                          "--dir", "C:\\e2e\\signed")
+        grow = -os.path.getsize(unsigned) % 8
+        if not grow:
+            break
+        files["data.bin"] += bytes(rng.getrandbits(8) for _ in range(grow))
+    check(os.path.getsize(unsigned) % 8 == 0, "the installer's length is not a multiple of 8")
+    keys = os.path.join(s.work, "signing")
+    os.makedirs(keys, exist_ok=True)
+    key, cert = os.path.join(keys, "key.pem"), os.path.join(keys, "cert.pem")
+    tool("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+         "-days", "2", "-subj", "/CN=Kobrix Test")
+    signed = os.path.join(p.out, "signed.exe")
+    if os.path.exists(signed):
+        os.remove(signed)
+    tool("osslsigncode", "sign", "-certs", cert, "-key", key, "-n", TITLE, "-in", unsigned, "-out", signed)
+    s.give(signed)
+    tool("osslsigncode", "verify", "-CAfile", cert, signed)
+    tampered = p.patched(signed, file_crc_changed, "signed-tampered")
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, tampered], capture_output=True,
+                              timeout=120)
+    check(verified.returncode != 0, "the signature of the tampered copy verified")
+
+    shutil.rmtree(os.path.join(s.work, "runner"), ignore_errors=True)
+    for exe, good in ((signed, True), (tampered, False)):
+        name = os.path.splitext(os.path.basename(exe))[0]
+        root, out = os.path.join(s.work, "runner", name), os.path.join(s.work, "runner", name + "-out")
+        os.makedirs(root)
+        ran = subprocess.run([p.runner, "--root", root, exe, "-n", out], stdin=subprocess.DEVNULL,
+                             capture_output=True, text=True, timeout=120)
+        check(ran.returncode == (1 if good else 0), "runner: exit code %d: %s" % (ran.returncode, ran.stderr))
+        target = s.folder("C:\\e2e\\signed")
+        run = s.start(exe, ["-n"], name=name)
+        if good:
+            check_exit(run, 1)
+            check(not run.message_boxes(), "boxes shown: %s" % run.message_boxes())
+            same_tree(top, out, files)
+            same_tree(top, target, files)
+            continue
+        check("Tampered DATA" in ran.stderr, "runner: %s" % ran.stderr)
+        check(not os.path.exists(out), "the runner wrote %s" % out)
+        run.wait_for_call("MessageBoxA")
+        s.keys(main_window(s), "Return")
+        check_exit(run, 0)
+        expect_box(run, 0, '"C:\\pay\\%s.exe" Tampered DATA' % name, MB_ERROR)
+        check(os.listdir(target) == [], "files written: %s" % os.listdir(target))
+
+
 # ---- installation actions ----
 
 INSTALL_FILES = {"EXAMPLE.EXE": b"MZ not a real program\r\n", "README.TXT": b"Read me first.\r\n"}
@@ -679,23 +753,33 @@ def crc_error_keeps_the_actions_and_drops_the_command(s, p):
 
 # ---- driver ----
 
+# Tools a group needs beyond Wine and the display.
+NEEDS = {"signed": ("osslsigncode", "openssl")}
+
+
 def run_group(args):
     missing = wh.missing_tools()
+    missing += [name for name in NEEDS.get(args.group, ()) if shutil.which(name) is None]
     if missing:
         print("skipped: %s not found" % ", ".join(missing))
         return wh.SKIP
-    for path in (args.stub, args.pack):
+    for path in (args.stub, args.pack) + ((args.runner,) if args.group == "signed" else ()):
         if not path or not os.path.exists(path):
             print("skipped: %s was not built" % path)
             return wh.SKIP
-    session = wh.Session(args.work)
+    if wh.bits_of(args.stub) == 32:
+        reason = wh.why_no_32bit()
+        if reason:
+            print("skipped: %s is a 32-bit program and %s" % (os.path.basename(args.stub), reason))
+            return wh.SKIP
+    session = wh.Session(args.work, args.stub)
     if not os.path.isdir(session.drive_c):
         print("FAIL: no Wine prefix; the setup test did not run")
         return 1
     failed = []
     try:
         session.open_display()
-        payloads = Payloads(session, args.pack, args.stub)
+        payloads = Payloads(session, args.pack, args.stub, args.runner)
         for name, function in CASES[args.group]:
             if args.only and name not in args.only:
                 continue
@@ -710,7 +794,7 @@ def run_group(args):
                 print("FAIL  %s\n%s" % (name, traceback.format_exc()))
     finally:
         session.close_display()
-    print("screenshots and traces: %s" % session.work)
+    print("screenshots and traces: %s, %s" % (session.shots, session.traces))
     return 1 if failed else 0
 
 
@@ -719,6 +803,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--stub")
     parser.add_argument("--pack")
+    parser.add_argument("--runner", help="kobrix, for the signed installer")
     parser.add_argument("--only", action="append", help="run only this case (repeatable)")
     parser.add_argument("command", choices=["setup", "run", "cleanup"])
     parser.add_argument("group", nargs="?", choices=sorted(CASES))

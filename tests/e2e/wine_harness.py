@@ -4,6 +4,7 @@ read-only files), keys sent with xdotool, and the calls the program makes read
 back from Wine's relay trace."""
 
 import collections
+import errno
 import os
 import re
 import shutil
@@ -29,14 +30,39 @@ TRACED = [
 ]
 
 # Debian keeps wine64 and wineserver in /usr/lib/wine, off the search path.
+# Its wine there (wine32:i386) runs 32-bit programs in the same prefix.
 _PATH = "/usr/lib/wine:" + os.environ.get("PATH", "")
 WINE, WINESERVER = (shutil.which(name, path=_PATH) for name in ("wine64", "wineserver"))
+WINE32 = shutil.which("wine", path="/usr/lib/wine")
 
 
 def missing_tools():
     tools = {"wine64": WINE, "wineserver": WINESERVER, "Xvfb": shutil.which("Xvfb"),
              "xdotool": shutil.which("xdotool"), "import": shutil.which("import")}
     return [name for name, path in tools.items() if path is None]
+
+
+def bits_of(exe):
+    """32 or 64: the machine of a Windows program's PE header."""
+    with open(exe, "rb") as f:
+        data = f.read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return 64 if struct.unpack_from("<H", data, pe + 4)[0] == 0x8664 else 32
+
+
+def why_no_32bit():
+    """Why 32-bit Windows programs cannot run here, or None when they can."""
+    if WINE32 is None:
+        return "32-bit Wine (/usr/lib/wine/wine, Debian's wine32:i386) is not installed"
+    try:
+        done = subprocess.run([WINE32, "--version"], capture_output=True, text=True, timeout=60)
+    except OSError as e:
+        if e.errno == errno.ENOEXEC:
+            return "this machine's kernel does not run 32-bit programs (%s: %s)" % (WINE32, e.strerror)
+        return "%s cannot be started: %s" % (WINE32, e)
+    if done.returncode != 0:
+        return "%s --version failed: %s" % (WINE32, (done.stdout + done.stderr).strip()[-300:])
+    return None
 
 
 # One traced call: function name, arguments (numbers as integers, strings as
@@ -116,11 +142,17 @@ class Session:
     """A Wine prefix (made once by setup()), a virtual display, the user that
     runs the programs."""
 
-    def __init__(self, work):
+    def __init__(self, work, stub=None):
         self.work = os.path.abspath(work)
         self.prefix = os.path.join(self.work, "prefix")
         self.home = os.path.join(self.work, "home")
-        self.shots = os.path.join(self.work, "screenshots")
+        # Each stub's pictures and traces in a folder of its own; a 32-bit
+        # stub runs under wine, a 64-bit one under wine64.
+        label = os.path.splitext(os.path.basename(stub))[0] if stub else ""
+        self.shots = os.path.join(self.work, "screenshots", label)
+        self.traces = os.path.join(self.work, "traces", label)
+        self.bits = bits_of(stub) if stub else 64
+        self.loader = WINE32 if self.bits == 32 else WINE
         self.drive_c = os.path.join(self.prefix, "drive_c")
         self.user = (65534, 65534) if os.geteuid() == 0 else None
         self.display = None
@@ -207,11 +239,11 @@ class Session:
     def start(self, exe, args=(), cwd=None, env=None, channels="", name="run"):
         """Starts a program with the relay trace (and further debug channels)
         on; exe is a path on this machine under the prefix."""
-        trace = os.path.join(self.work, "traces", name + ".txt")
+        trace = os.path.join(self.traces, name + ".txt")
         os.makedirs(os.path.dirname(trace), exist_ok=True)
         extra = dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
         with open(trace, "w") as out:
-            process = subprocess.Popen(self._command([WINE, exe] + list(args)),
+            process = subprocess.Popen(self._command([self.loader, exe] + list(args)),
                                        cwd=cwd or self.drive_c, env=self._env(extra),
                                        stdout=subprocess.DEVNULL, stderr=out, start_new_session=True)
         return Run(self, process, trace)
@@ -239,11 +271,13 @@ class Session:
         if done.returncode != 0:
             raise AssertionError("reg add %s %s: %s" % (key, value, done.stderr))
 
-    def registry_value(self, key, value=None):
+    def registry_value(self, key, value=None, own_view=False):
         """The text of a value (the default one when value is None), or None
-        when it or its key is missing."""
+        when it or its key is missing; with own_view, as the stub's own
+        32-bit or 64-bit view of the registry has it."""
         name = value or "(Default)"
-        done = self.wine_tool("reg", "query", key, *(("/v", value) if value else ("/ve",)))
+        view = ("/reg:%d" % self.bits,) if own_view else ()
+        done = self.wine_tool("reg", "query", key, *(("/v", value) if value else ("/ve",)), *view)
         for line in done.stderr.splitlines() if done.returncode == 0 else []:
             m = re.match(r"\s+" + re.escape(name) + r"\s+REG_SZ\s*(.*)$", line)
             if m:
@@ -313,6 +347,7 @@ class Session:
 
     def screenshot(self, name, window="root"):
         """A picture of the display, or of one window."""
+        os.makedirs(self.shots, exist_ok=True)
         path = os.path.join(self.shots, name + ".png")
         subprocess.run(["import", "-display", self.display, "-window", str(window), path],
                        capture_output=True, timeout=30)
@@ -351,7 +386,8 @@ def members(data):
     archive = struct.unpack_from("<I", data, 512)[0]
     at = archive + (2 if data[512 + 601] & 0x04 else 0)
     found = []
-    while at + 2 <= len(data) and struct.unpack_from("<H", data, at)[0] != 0:
+    # A zero byte ends the archive, whatever follows it (a signature).
+    while at + 2 <= len(data) and data[at] != 0:
         found.append(Member(data, at))
         at = found[-1].data_offset + (0 if found[-1].method == "-lhd-" else found[-1].packed)
     return found

@@ -261,6 +261,24 @@ def existing_archives(env):
     root, code, err = env.run(out)
     check("--archive extracts", os.path.isfile(os.path.join(root, "Arc", "docs", "guide.txt"))
           and "Tampered" not in err, err)
+    # A signature goes behind the file (osslsigncode), right behind the archive when
+    # the length is a multiple of 8; the stub reads a 2-byte header size there. The
+    # end must read as 0 whatever follows: for our own archives, and for one closed
+    # by a single zero byte, or by none, as other tools write them.
+    signature = struct.pack("<IHH", 0x5C8, 0x200, 2) + b"\x30\x82\x05\xbf"
+    for name, archive in (("own", None), ("one-zero", data[offset:-1]), ("no-zero", data[offset:-2])):
+        if archive is None:
+            out, _ = env.pack_files("--dir", "C:\\Arc")
+        else:
+            out = env.path(f"from-{name}.exe")
+            subprocess.run([env.pack, "-o", out, "--stub", env.stub, "--archive",
+                            env.write(f"{name}.lzh", archive), "--dir", "C:\\Arc"], capture_output=True)
+            env.count += 1
+        root, code, err = env.run(env.write(f"signed-{name}.exe", read(out) + signature), ["-n"])
+        check(f"a signature behind the archive ({name}) is not read as a header",
+              code == 1 and sorted(sfx.tree_files(root)) ==
+              [os.path.join("Arc", "docs", "guide.txt"), os.path.join("Arc", "readme.txt")], err)
+
     broken = bytearray(data[offset:])
     broken[5] = ord("9")
     expect_refusal(env, "--archive with a bad method",
