@@ -1,5 +1,5 @@
 // kobrix: runs a self-extracting file on Linux.
-//   kobrix [--root DIR] [--codepage N] FILE [ARG...]
+//   kobrix [--root DIR] [--codepage N] [--run-command] FILE [ARG...]
 // FILE is read as the program's own file; the ARGs are its command line.
 #include <limits.h>
 #include <stdlib.h>
@@ -20,7 +20,7 @@ namespace {
 constexpr int usage_error = 2;
 
 const char usage_text[] =
-    "usage: kobrix [--root DIR] [--codepage N] FILE [ARG...]\n"
+    "usage: kobrix [--root DIR] [--codepage N] [--run-command] FILE [ARG...]\n"
     "Runs the self-extracting file FILE. The ARGs are its own command line:\n"
     "  -n    start the extraction without asking    -n-  never start by itself\n"
     "  -c    no date comparison before overwriting  -c-  compare dates\n"
@@ -28,12 +28,14 @@ const char usage_text[] =
     "Options:\n"
     "  --root DIR     folder that stands in for drive C: (default: current folder)\n"
     "  --codepage N   code page of the names in the archive (default: 932)\n"
+    "  --run-command  run the archive's command without asking (else asked on\n"
+    "                 the terminal; without a terminal it is not run)\n"
     "  --help, --version\n"
     "Exit codes: 0 nothing extracted (error, No or Cancel before the extraction),\n"
     "1 the extraction ran (also after an error or Cancel during it), 2 usage.\n";
 
 int usage_failure(const char* message, const char* detail) {
-  std::fprintf(stderr, "kobrix: %s%s\n%s", message, detail, usage_text);
+  std::fprintf(stderr, "kobrix: %s%s\n%s", message, terminal_safe(detail).c_str(), usage_text);
   return usage_error;
 }
 
@@ -86,6 +88,10 @@ int main(int argc, char** argv) {
       std::fputs(usage_text, stdout);
       return 0;
     }
+    if (std::strcmp(arg, "--run-command") == 0) {
+      posix_set_run_command(1);
+      continue;
+    }
     if (std::strcmp(arg, "--version") == 0) {
       std::printf("kobrix 2.60 (%s)\n", default_title);
       return 0;
@@ -114,7 +120,7 @@ int main(int argc, char** argv) {
 
   struct stat st;
   if (stat(root, &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", root);
+    std::fprintf(stderr, "kobrix: root folder %s does not exist\n", terminal_safe(root).c_str());
     return usage_error;
   }
   if (code_page != 0 && !posix_set_code_page(code_page)) {
