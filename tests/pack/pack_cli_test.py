@@ -57,10 +57,11 @@ class Env:
         """The root folder of the runs of the file packed last."""
         return self.path(f"root{self.count}")
 
-    def run(self, exe, args=(), answers=""):
+    def run(self, exe, args=(), answers="", options=()):
         root = self.root()
         os.makedirs(root, exist_ok=True)
-        result = sfx.run_runner(self.runner, exe, list(args), root=root, answers=answers)
+        result = sfx.run_runner(self.runner, exe, list(args), root=root, answers=answers,
+                                options=options)
         return root, result.returncode, result.stderr.decode(errors="replace")
 
 
@@ -99,7 +100,8 @@ def settings_fields(env):
 
     flag = "cmd-ran.flag"
     exe, r = env.pack_files("--auto-start", "--dir", "C:\\Cmd", "--command", f"touch {flag}")
-    root, code, err = env.run(exe)
+    # The runner asks before it runs a command; no terminal here to ask.
+    root, code, err = env.run(exe, options=["--run-command"])
     target = os.path.join(root, "Cmd", flag)
     deadline = time.time() + 10
     while not os.path.exists(target) and time.time() < deadline:
