@@ -185,11 +185,13 @@ bool plain_name(const std::string& name, bool class_key) {
   return true;
 }
 
-// A field of a "$Group=" line that would change the structure of the
-// commands sent for it: brackets, parentheses, quotes, control characters.
+// A field of a "$Group=" line (archive text) that would change the
+// structure of the commands sent for it: brackets, parentheses, quotes,
+// control characters. Looked for in UTF-8, where the trail byte of a
+// double-byte character ("\x81\x5B" is a long vowel mark) is no bracket.
 bool structural_field(const char* field) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(field); *p != 0; ++p)
-    if (*p < 0x20 || *p == 0x7F || std::strchr("[]()\"", *p) != nullptr) return true;
+  for (unsigned char c : posix_to_utf8(field))
+    if (c < 0x20 || c == 0x7F || std::strchr("[]()\"", c) != nullptr) return true;
   return false;
 }
 

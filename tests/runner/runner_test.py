@@ -334,7 +334,7 @@ def install(c, script, answers, readme_crc=None, options=("--run-command",), ter
         f.write(f'#!/bin/sh\n{{ pwd; echo "$@"; }} > "{c.opened}.tmp"\n'
                 f'mv "{c.opened}.tmp" "{c.opened}"\n')
     os.chmod(opener, 0o755)
-    arc = lzh.archive(lzh.member(b"$", script.encode()),
+    arc = lzh.archive(lzh.member(b"$", script.encode("latin-1")),
                       lzh.member(b"EXAMPLE.EXE", b"MZ not really a program\r\n"),
                       lzh.member(b"README.TXT", README, crc=readme_crc))
     if old_readme:
@@ -367,11 +367,13 @@ def test_install_lines_become_desktop_files(c):
     # directory and is not waited for. An extension or a class key with other
     # than letters, digits and "._+-" (the glob "*.*" would open every file
     # with the program), and a "$Group=" field that would add a command of
-    # its own, are skipped with a note.
+    # its own, are skipped with a note; a bracket as the trail byte of a
+    # Shift-JIS character is none (0x81 0x5B, the long vowel mark of "データ").
     command = '$Command=sh -c "sleep 2; pwd > started.tmp; mv started.tmp started.txt"\r\n'
     hostile = ("$Class=.*,Every file,EXAMPLE.EXE,AllFiles\r\n"
                "$Class=.ex2,Dotted key,EXAMPLE.EXE,.ExampleData\r\n"
-               "$Group=Example App,Evil)][AddItem(README.TXT,Injected,EXAMPLE.EXE\r\n")
+               "$Group=Example App,Evil)][AddItem(README.TXT,Injected,EXAMPLE.EXE\r\n"
+               "$Group=Example App,\x83\x66\x81\x5b\x83\x5e,README.TXT\r\n")
     code, err, seconds, own = install(c, INSTALL_SCRIPT + hostile + command, "\ny\ny\n")
     assert code == 1, err
     assert "file type .* of class AllFiles skipped" in err, err
@@ -381,6 +383,7 @@ def test_install_lines_become_desktop_files(c):
     assert text_of(c.app, "started.txt") == c.app + "\n"
     assert own == ["applications/Example_App/kobrix-Example_App-Example_App.desktop",
                    "applications/Example_App/kobrix-Example_App-Read_Me.desktop",
+                   "applications/Example_App/kobrix-Example_App-\u30c7\u30fc\u30bf.desktop",
                    "applications/kobrix-exampledata.desktop",
                    "mime/packages/kobrix-exampledata.xml"], own
     entry = text_of(c.data, "applications", "kobrix-exampledata.desktop")
