@@ -1,8 +1,6 @@
 // The block decoder: members packed by jlha, the fast loop against the
 // symbol-by-symbol reference, hand-made blocks and code-length lists,
 // flushes and progress, and the damaged members that end the program.
-#include <fcntl.h>
-
 #include <cstring>
 
 #include "support_decode.h"
@@ -159,11 +157,8 @@ TEST_F(BlockDecoder, AMemberOfNearly4GiBStopsAtItsDeclaredSize) {
   BitWriter w;
   for (int i = 0; i < 257; ++i) put_constant_block(w, 0, 509, 0, 4);
   use_member('5', w.bytes, 0xFFFFFFFFu);
-  wa->output_file = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(wa->output_file, 0);
-  decode_member();
+  EXPECT_EQ(bytes_written(decode_member), 0xFFFFFFFFu);
   EXPECT_EQ(wa->out_count, 0xFFFFFFFFu);
-  EXPECT_EQ(wa->ring_fill, 0xFFFFu);  // the last flush: the declared size is reached
   EXPECT_EQ(wa->crc, 0);
 }
 
