@@ -90,8 +90,8 @@ TEST_F(TerminalIo, AnOkBoxOnlyShowsItsTextInUtf8) {
 }
 
 TEST(TerminalSafe, ControlCharactersReorderingMarksAndBrokenUtf8AreShownEscaped) {
-  EXPECT_EQ(terminal_safe("a\xC2\x9B" "2J\x7F"), "a\\x9b2J\\x7f");  // the C1 CSI, DEL
-  EXPECT_EQ(terminal_safe("\xE2\x80\xAE" "txt.exe\xE2\x81\xA6"), "\\u202etxt.exe\\u2066");
+  EXPECT_EQ(terminal_safe("a\xC2\x9B\x32J\x7F"), "a\\x9b2J\\x7f");  // the C1 CSI, DEL
+  EXPECT_EQ(terminal_safe("\xE2\x80\xAEtxt.exe\xE2\x81\xA6"), "\\u202etxt.exe\\u2066");
   // Overlong forms of ESC and CSI, a surrogate, a cut sequence: byte by byte.
   EXPECT_EQ(terminal_safe("\xC0\x9B\xE0\x80\x9B\xED\xA0\x80\xE6\x97"),
             "\\xc0\\x9b\\xe0\\x80\\x9b\\xed\\xa0\\x80\\xe6\\x97");
