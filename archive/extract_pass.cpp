@@ -198,7 +198,7 @@ int run_pass(Window owner, PassMode mode) {
       report_aborting("Tampered DATA", wa->module_path);
     }
   } else {
-    run_script_actions(wa->dialog);
+    if (wa->aborted == 0 || sys_actions_after_stop()) run_script_actions(wa->dialog);
     run_command(wa->dialog);
   }
 

@@ -171,6 +171,9 @@ void sys_set_class_value(const char* key_path, const char* value_name, const cha
 void sys_write_profile_string(const char* section, const char* key, const char* value);
 // PostMessageA (HWND_BROADCAST, WM_WININICHANGE, 0, 0).
 void sys_broadcast_settings_change();
+// Nonzero when the script's actions run also after an extraction that
+// stopped (an error, Cancel): so on Windows; on Linux only a clean one.
+int sys_actions_after_stop();
 // FindWindowA ("Progman", null): Program Manager's window, or null.
 Window sys_find_program_manager();
 // CreateProcessA (null, "PROGMAN.EXE", null, null, TRUE, 0x220, null, null,

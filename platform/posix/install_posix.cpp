@@ -19,13 +19,17 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "install/install.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_config.h"
 #include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/terminal_filter.h"
+#include "startup/work_area.h"
 
 namespace {
 
@@ -45,6 +49,11 @@ struct InstallState {
   uint16_t next_atom = 0xC000;
   // The group named by the last CreateGroup of the conversation.
   std::string current_group;
+  // The "$Group=" line of the conversation names what would change the
+  // structure of the commands: they are not carried out.
+  bool skip_commands = false;
+  // The user agreed in advance to the settings command (--run-command).
+  bool command_agreed = false;
   uint32_t clock_step = 0;
   uint32_t clock_offset = 0;
 };
@@ -153,6 +162,37 @@ std::string exec_argument(const std::string& arg) {
     if (c == '%') out += '%';
   }
   return out + "\"";
+}
+
+// Tells the user on standard error why an action of the archive is left out.
+void note(const std::string& what) {
+  posix_end_progress_line();
+  std::fprintf(stderr, "kobrix: %s\n", terminal_safe(what).c_str());
+  std::fflush(stderr);
+}
+
+// An extension (after its period) or a class key: ASCII letters and digits,
+// ".", "_", "+" and "-" (and blanks in a class key, which its MIME type
+// writes as "-"), beginning with a letter or digit; no glob characters and
+// no separators.
+bool plain_name(const std::string& name, bool class_key) {
+  if (name.empty()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && (i == 0 || std::strchr(class_key ? "._+- " : "._+-", c) == nullptr)) return false;
+  }
+  return true;
+}
+
+// A field of a "$Group=" line (archive text) that would change the
+// structure of the commands sent for it: brackets, parentheses, quotes,
+// control characters. Looked for in UTF-8, where the trail byte of a
+// double-byte character ("\x81\x5B" is a long vowel mark) is no bracket.
+bool structural_field(const char* field) {
+  for (unsigned char c : posix_to_utf8(field))
+    if (c < 0x20 || c == 0x7F || std::strchr("[]()\"", c) != nullptr) return true;
+  return false;
 }
 
 // ---- files ----
@@ -335,10 +375,26 @@ bool write_file_type(const std::string& extension, const std::string& class_key,
 void commit_file_types() {
   InstallState& s = state();
   bool any = false;
+  // An extension's key: a period, a name, no subkey.
+  auto extension_key = [](const std::string& key) {
+    return key.size() >= 2 && key[0] == '.' && key.find('\\') == std::string::npos;
+  };
+  // The class keys the extensions name: one that begins with a period has
+  // its own key among the extensions' keys.
+  std::set<std::string> class_keys;
+  for (const auto& key : s.classes)
+    if (extension_key(key.first)) class_keys.insert(lower_ascii(key.second));
   for (const auto& key : s.classes) {
-    if (key.first.size() < 2 || key.first[0] != '.') continue;
+    if (!extension_key(key.first)) continue;
     const std::string& class_key = key.second;
-    if (class_key.empty()) continue;
+    if (class_key.empty() || class_keys.count(key.first) != 0) continue;
+    if (!plain_name(key.first.substr(1), false) || !plain_name(class_key, true)) {
+      note("file type " + posix_to_utf8(key.first.c_str()) + " of class " +
+           posix_to_utf8(class_key.c_str()) +
+           " skipped: an extension and a class key are letters, digits, \".\", \"_\", \"+\" "
+           "and \"-\"");
+      continue;
+    }
     std::string lower = lower_ascii(class_key);
     auto description = s.classes.find(lower);
     auto command = s.classes.find(lower + "\\shell\\open\\command");
@@ -351,6 +407,11 @@ void commit_file_types() {
     const std::string& value = entry.second;
     size_t caret = value.rfind(" ^");
     if (entry.first.empty() || caret == std::string::npos) continue;
+    if (!plain_name(entry.first, false)) {
+      note("file type ." + posix_to_utf8(entry.first.c_str()) +
+           " skipped: an extension is letters, digits, \".\", \"_\", \"+\" and \"-\"");
+      continue;
+    }
     any |=
         write_file_type(value.substr(caret + 2), entry.first, entry.first, value.substr(0, caret));
   }
@@ -495,9 +556,46 @@ std::vector<std::string> split_parameters(const char* parameters) {
   return out;
 }
 
+// Whether the user agrees that the archive's command runs: agreed in advance
+// (--run-command), or asked on the terminal, Enter being No. Without a
+// terminal on standard input and without the option it does not run.
+bool user_agrees_to_command(const std::vector<std::string>& argv, const std::string& folder) {
+  std::string parameters;
+  for (size_t i = 1; i < argv.size(); ++i) parameters += (i > 1 ? " " : "") + argv[i];
+  posix_end_progress_line();
+  std::fprintf(stderr,
+               "The archive's command:\n  program:    %s\n  parameters: %s\n  folder:     %s\n",
+               terminal_safe(argv[0]).c_str(), terminal_safe(parameters).c_str(),
+               terminal_safe(folder).c_str());
+  if (state().command_agreed) {
+    std::fputs("Run it? yes (--run-command)\n", stderr);
+    return true;
+  }
+  if (!isatty(STDIN_FILENO)) {
+    std::fputs("Not run: no terminal to ask (--run-command runs it).\n", stderr);
+    return false;
+  }
+  std::fputs("Run it? [y/N] ", stderr);
+  std::fflush(stderr);
+  std::string line;
+  int got = posix_read_line(&line);
+  if (got <= 0) std::fputc('\n', stderr);
+  std::string word;
+  for (char c : line)
+    if (c != ' ' && c != '\t' && c != '\r') word += c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+  bool yes = got > 0 && (word == "y" || word == "yes");
+  if (!yes) std::fputs("Not run.\n", stderr);
+  std::fflush(stderr);
+  return yes;
+}
+
 }  // namespace
 
 // ---- test and runner settings ----
+
+void posix_set_run_command(int agreed) {
+  state().command_agreed = agreed != 0;
+}
 
 void posix_install_record(bool on) {
   state().recording = on;
@@ -578,6 +676,10 @@ void sys_broadcast_settings_change() {
   commit_file_types();
 }
 
+int sys_actions_after_stop() {
+  return 0;
+}
+
 // ---- the conversation with the stand-in for Program Manager ----
 
 Window sys_find_program_manager() {
@@ -618,6 +720,17 @@ void sys_dde_initiate(Window client, uint16_t application, uint16_t topic) {
   if (s.server_mode == dde_server_absent) return;
   if (application_name != "progman" || topic_name != "progman") return;
   s.current_group.clear();
+  // The fields of the line, before the paths are joined to the directory.
+  s.skip_commands = false;
+  if (wa != nullptr) {
+    for (const char* field : {wa->group_name, wa->item_title, wa->program_path, wa->icon_path}) {
+      if (!structural_field(field)) continue;
+      note("\"$Group=\" line for " + posix_to_utf8(wa->item_title) +
+           " skipped: its fields hold brackets, parentheses or quotes");
+      s.skip_commands = true;
+      break;
+    }
+  }
   on_dde_ack(client, &progman_window);
 }
 
@@ -635,7 +748,7 @@ int sys_dde_post_execute(Window server, Window client, void* block) {
     free(block);
     return 0;
   }
-  carry_out(text);
+  if (!state().skip_commands) carry_out(text);
   free(block);
   // The acknowledgement of the command: the core ends the conversation.
   if (state().server_mode == dde_server_answers) on_dde_ack(client, server);
@@ -687,6 +800,7 @@ void sys_shell_execute(Window owner, const char* file, const char* parameters,
   } else {
     return;
   }
+  if (!user_agrees_to_command(argv, folder)) return;
   spawn_detached(argv, folder);
 }
 

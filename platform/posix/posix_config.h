@@ -22,3 +22,7 @@ void posix_set_extract_dir(const char* dest_dir, int from_user);
 // Ctrl-C as the Cancel button: before the extraction the process ends with
 // exit code 0, during it the next progress report ends it (exit code 1).
 void posix_catch_interrupt();
+// The settings command of an archive runs only with the user's consent:
+// nonzero agrees in advance (--run-command); else the user is asked on the
+// terminal, and without a terminal it does not run.
+void posix_set_run_command(int agreed);

@@ -113,8 +113,11 @@ int sys_message_box(Window owner, const char* text, const char* caption, uint32_
   (void)owner;
   if (message_hook != nullptr) return message_hook(text, style);
   posix_end_progress_line();
+  // Only the archive's message keeps its line breaks; in a file's message or
+  // a question, a line break of a name could pass for a line of the runner.
+  bool message = wa != nullptr && wa->capture_mode == capture_message && text == wa->text;
   std::fprintf(stderr, "%s: %s\n", terminal_text(caption).c_str(),
-               terminal_text(text, true).c_str());
+               terminal_text(text, message).c_str());
   std::fflush(stderr);
   uint32_t buttons = style & 0x0F;
   if (buttons != box_yes_no && buttons != box_yes_no_cancel) return answer_ok;

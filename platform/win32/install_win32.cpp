@@ -34,6 +34,10 @@ void sys_broadcast_settings_change() {
   PostMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, 0);
 }
 
+int sys_actions_after_stop() {
+  return 1;
+}
+
 Window sys_find_program_manager() {
   return FindWindowA("Progman", nullptr);
 }

@@ -6,6 +6,9 @@
 void sys_set_class_value(const char*, const char*, const char*) {}
 void sys_write_profile_string(const char*, const char*, const char*) {}
 void sys_broadcast_settings_change() {}
+int sys_actions_after_stop() {
+  return 1;
+}
 Window sys_find_program_manager() {
   return nullptr;
 }

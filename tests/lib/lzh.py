@@ -25,10 +25,11 @@ def crc16(data, crc=0):
 
 
 def member(name, data=b"", time=1262322000, attr=0x20, os_id=b"W", dirname=None,
-           windows_times=None, crc=None):
+           windows_times=None, crc=None, method=b"-lh0-", size=None):
     """One member record: header and data. name and dirname are bytes;
     dirname components are separated by 0xFF as stored; crc replaces the
-    data's CRC-16 in the header."""
+    data's CRC-16 in the header. With another method, data is the packed
+    data and size the unpacked size the header declares."""
     exts = [b"\x01" + name]
     if dirname is not None:
         exts.append(b"\x02" + dirname)
@@ -37,8 +38,9 @@ def member(name, data=b"", time=1262322000, attr=0x20, os_id=b"W", dirname=None,
                                        for t in windows_times))
     exts.append(b"\x00\x00\x00")  # the header CRC, filled in below
     header = bytearray(24)
-    header[2:7] = b"-lh0-"
-    struct.pack_into("<IIIBBH", header, 7, len(data), len(data), time & 0xFFFFFFFF, attr, 2,
+    header[2:7] = method
+    struct.pack_into("<IIIBBH", header, 7, len(data), len(data) if size is None else size,
+                     time & 0xFFFFFFFF, attr, 2,
                      crc16(data) if crc is None else crc)
     header[23:24] = os_id
     for e in exts:  # each extended header behind its size
@@ -51,3 +53,19 @@ def member(name, data=b"", time=1262322000, attr=0x20, os_id=b"W", dirname=None,
 
 def archive(*members):
     return b"".join(members) + b"\x00"
+
+
+def constant_blocks(blocks, position_bits=4):
+    """Packed data of blocks whose codes are all one literal/length symbol and
+    one position symbol, sent as single-symbol codes that take no bits per
+    code: blocks is a list of (code count, 0 for 65,536; symbol; position).
+    position_bits is 4 for -lh4- and -lh5-, 5 for -lh6- and -lh7-."""
+    fields = []
+    for count, symbol, position in blocks:
+        fields += [(count, 16), (0, 5), (0, 5), (0, 9), (symbol, 9), (0, position_bits),
+                   (position, position_bits)]
+    value = bits = 0
+    for v, n in fields:
+        value, bits = value << n | v, bits + n
+    value <<= -bits % 8
+    return value.to_bytes((bits + 7) // 8, "big")

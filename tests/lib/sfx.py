@@ -20,13 +20,16 @@ def bare_stub():
     return stub
 
 
-def write_sfx(path, archive, flags=0, restore_attributes=0, install_dir=b""):
-    """Writes stub + settings record (the archive behind the stub, the
-    default directory, the two switch bytes) + archive: a self-extracting
-    file."""
+def write_sfx(path, archive, flags=0, restore_attributes=0, install_dir=b"", texts=None):
+    """Writes stub + settings record (the archive behind the stub, the two
+    switch bytes, texts: bytes for "title", "label", "directory", "command";
+    install_dir: the directory alone) + archive: a self-extracting file."""
     data = bare_stub()
     struct.pack_into("<I", data, SETTINGS_OFFSET, STUB_SIZE)
-    data[SETTINGS_OFFSET + 86:SETTINGS_OFFSET + 86 + len(install_dir)] = install_dir
+    texts = dict(texts or {}, **({"directory": install_dir} if install_dir else {}))
+    for key, text in texts.items():
+        at = SETTINGS_OFFSET + {"title": 4, "label": 45, "directory": 86, "command": 342}[key]
+        data[at:at + len(text)] = text
     data[SETTINGS_OFFSET + 601:SETTINGS_OFFSET + 603] = bytes([flags, restore_attributes])
     with open(path, "wb") as f:
         f.write(bytes(data) + archive)
@@ -38,11 +41,15 @@ def archive_offset(data):
     return struct.unpack_from("<I", data, SETTINGS_OFFSET)[0]
 
 
-def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120, options=(), cwd=None):
-    """options: the runner's own, such as --codepage N."""
-    cmd = [runner] + (["--root", root] if root is not None else []) + list(options) + [sfx] + list(args)
-    return subprocess.run(cmd, input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=timeout, env=dict(os.environ, **(env or {})), cwd=cwd)
+def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120, options=(),
+               stdin=None, cwd=None):
+    """Runs the runner on sfx with its options before FILE and args behind it;
+    answers go to standard input unless stdin is given (a terminal)."""
+    cmd = ([runner] + (["--root", root] if root is not None else []) + list(options) + [sfx] +
+           list(args))
+    feed = {"input": answers.encode()} if stdin is None else {"stdin": stdin}
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                          env=dict(os.environ, **(env or {})), cwd=cwd, **feed)
 
 
 def sha256_of(path):

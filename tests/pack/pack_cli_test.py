@@ -102,7 +102,8 @@ def settings_fields(env):
 
     flag = "cmd-ran.flag"
     exe, r = env.pack_files("--auto-start", "--dir", "C:\\Cmd", "--command", f"touch {flag}")
-    root, code, err = env.run(exe)
+    # The runner asks before it runs a command; no terminal here to ask.
+    root, code, err = env.run(exe, options=["--run-command"])
     target = os.path.join(root, "Cmd", flag)
     deadline = time.time() + 10
     while not os.path.exists(target) and time.time() < deadline:

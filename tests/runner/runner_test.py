@@ -9,6 +9,7 @@ the command started in the extraction directory only after a clean run."""
 
 import argparse
 import os
+import pty
 import shutil
 import signal
 import stat
@@ -41,10 +42,21 @@ class Case:
         sfx.write_sfx(path, arc, **settings)
         return path
 
-    def run(self, arc, args=(), answers="", settings=None, env=None, cwd=None):
+    def run(self, arc, args=(), answers="", settings=None, env=None, options=(), terminal=False,
+            cwd=None):
+        """Runs arc; with terminal, standard input is a pseudo terminal on
+        which the answers are typed ahead."""
         path = self.sfx(arc, **(settings or {}))
-        r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers, env=env,
-                           cwd=cwd)
+        tty = pty.openpty() if terminal else None
+        if tty:
+            os.write(tty[0], answers.encode())
+        try:
+            r = sfx.run_runner(RUNNER, path, list(args), root=self.root, answers=answers, env=env,
+                               options=options, stdin=tty[1] if tty else None, cwd=cwd)
+        finally:
+            for fd in tty or ():
+                os.close(fd)
+        self.raw_err = r.stderr
         return r.returncode, r.stderr.decode("utf-8", "replace")
 
     def read(self, *parts):
@@ -315,6 +327,57 @@ def test_folder_swapped_for_a_link_during_the_extraction(c):
                                     if before.get(p) != after.get(p)][:5])
 
 
+def test_member_stops_at_its_declared_size(c):
+    # A few bytes that decode to 16 MiB of zero bytes in 256-byte matches, in
+    # a member that declares less (CRC 0): the last match is cut at the size.
+    declared = 3000037
+    zeros = lzh.member(b"zeros.bin", lzh.constant_blocks([(0, 509, 0)]), method=b"-lh5-",
+                       size=declared, crc=0)
+    code, err = c.run(lzh.archive(zeros, lzh.member(b"after.txt", b"a")), ["-n", c.dest])
+    assert code == 1 and "ERROR" not in err, err
+    assert os.path.getsize(os.path.join(c.dest, "zeros.bin")) == declared
+    assert c.read("after.txt") == b"a"
+
+
+def test_escape_sequences_never_reach_the_terminal(c):
+    # Window title, clipboard (OSC 52), erase line, hidden text and the C1
+    # CSI 0x9B (code page 819, Latin-1) in every text the runner shows: the
+    # settings record's texts, the message, a member's name (progress and
+    # the overwrite question), the check boxes and the command question.
+    esc = b"\x1b]0;t\x07\x1b]52;c;aGk=\x07\x1b[2K\x1b[8m\x9b2J"
+    escaped = "\\x1b]0;t\\x07\\x1b]52;c;aGk=\\x07\\x1b[2K\\x1b[8m\\x9b2J"
+    texts = {"title": b"Caption" + esc, "label": b"Label" + esc, "directory": b"C:\\Dir" + esc,
+             "command": b"sh -c x" + esc}
+    # A script's line ends at a C0 byte: DEL and C1 there.
+    script = b"$GroupTitle=Menu\x7f\x9b2J\r\n$ClassTitle=Types\x7f\x9b2J\r\n"
+    name = b"n\x1b[8m\x9b2J.txt"
+    arc = lzh.archive(lzh.member(b"!", b"Message" + esc), lzh.member(b"$", script),
+                      lzh.member(name, b"data"))
+    write_file(c.dest, name.decode("latin-1"), b"old", T_OLD)
+    sfx.write_sfx(os.path.join(c.work, "setup.exe"), arc, texts=texts)
+    r = sfx.run_runner(RUNNER, os.path.join(c.work, "setup.exe"), ["-c"], root=c.root,
+                       options=["--codepage", "819"], answers=f"y\n{c.dest}\ny\ny\ny\n")
+    shown = r.stderr.decode("utf-8", "replace")
+    assert r.returncode == 1 and c.read(name.decode("latin-1")) == b"data", shown
+    for raw in (b"\x1b", b"\x07", b"\x7f", b"\xc2\x9b"):
+        assert raw not in r.stderr, (raw, shown)
+    for text in ("Caption", "Label", "Dir", "Message", "-c x"):
+        assert text + escaped in shown, (text, shown)
+    for text in ("Menu", "Types"):
+        assert text + "\\x7f\\x9b2J" in shown, (text, shown)
+    assert "n\\x1b[8m\\x9b2J.txt\" Overwrite?" in shown and "Not run" in shown, shown
+    # A file that is not a self-extracting file is said to be none, its
+    # text unseen; so is its name, a bidi override and escapes in it.
+    notes = os.path.join(c.work, "notes\u202e\x1b]0;t\x07\u009b.txt")
+    with open(notes, "w") as f:
+        f.write("root:x:0:0:root:/root:/bin/sh\x1b[2J\n")
+    for path in (notes, "/etc/passwd"):
+        r = sfx.run_runner(RUNNER, path, ["-n", c.dest], root=c.root)
+        assert r.returncode == 2 and b"not a self-extracting file" in r.stderr, r.stderr
+        for raw in (b"\x1b", b"\x07", b"\xc2\x9b", "\u202e".encode(), b"root:"):
+            assert raw not in r.stderr, (raw, r.stderr)
+
+
 def test_code_pages(c):
     arc = lzh.archive(lzh.member(b"\x83\x65\x83\x58\x83\x67.txt", b"sjis"))
     code, err = c.run(arc, ["-n", c.dest])
@@ -388,12 +451,14 @@ INSTALL_SCRIPT = (
 README = b"Read me first.\r\n"
 
 
-def install(c, script, answers, readme_crc=None):
+def install(c, script, answers, readme_crc=None, options=("--run-command",), terminal=False,
+            old_readme=False):
     """Runs an archive of script, EXAMPLE.EXE and README.TXT with
     $XDG_DATA_HOME in the scratch folder and a stand-in for xdg-open that
     notes where and with what it ran. Returns the exit code, stderr, seconds
     and the files written under the data folder but the caches that
-    update-mime-database makes."""
+    update-mime-database makes. With old_readme an older README.TXT waits in
+    the extraction directory, so that the overwrite question comes."""
     c.data, c.opened, c.app = (os.path.join(c.work, n) for n in ("data", "opened.txt", "root/Example"))
     opener = os.path.join(c.work, "bin", "xdg-open")
     os.makedirs(os.path.dirname(opener))
@@ -401,12 +466,15 @@ def install(c, script, answers, readme_crc=None):
         f.write(f'#!/bin/sh\n{{ pwd; echo "$@"; }} > "{c.opened}.tmp"\n'
                 f'mv "{c.opened}.tmp" "{c.opened}"\n')
     os.chmod(opener, 0o755)
-    arc = lzh.archive(lzh.member(b"$", script.encode()),
+    arc = lzh.archive(lzh.member(b"$", script.encode("latin-1")),
                       lzh.member(b"EXAMPLE.EXE", b"MZ not really a program\r\n"),
                       lzh.member(b"README.TXT", README, crc=readme_crc))
+    if old_readme:
+        write_file(c.app, "README.TXT", b"old", T_OLD)
     began = time.monotonic()
     path = os.path.dirname(opener) + ":" + os.environ["PATH"]
-    code, err = c.run(arc, answers=answers, env={"XDG_DATA_HOME": c.data, "PATH": path})
+    code, err = c.run(arc, ["-c"] if old_readme else [], answers=answers, options=options,
+                      terminal=terminal, env={"XDG_DATA_HOME": c.data, "PATH": path})
     seconds = time.monotonic() - began
     own = [os.path.join(top, f) for top in ("applications", "mime/packages")
            for f in sfx.tree_files(os.path.join(c.data, top))]
@@ -428,15 +496,26 @@ def appears(path, seconds=5.0):
 
 def test_install_lines_become_desktop_files(c):
     # The command starts a program from the search path in the extraction
-    # directory and is not waited for.
+    # directory and is not waited for. An extension or a class key with other
+    # than letters, digits and "._+-" (the glob "*.*" would open every file
+    # with the program), and a "$Group=" field that would add a command of
+    # its own, are skipped with a note; a bracket as the trail byte of a
+    # Shift-JIS character is none (0x81 0x5B, the long vowel mark of "データ").
     command = '$Command=sh -c "sleep 2; pwd > started.tmp; mv started.tmp started.txt"\r\n'
-    code, err, seconds, own = install(c, INSTALL_SCRIPT + command, "\ny\ny\n")
+    hostile = ("$Class=.*,Every file,EXAMPLE.EXE,AllFiles\r\n"
+               "$Class=.ex2,Dotted key,EXAMPLE.EXE,.ExampleData\r\n"
+               "$Group=Example App,Evil)][AddItem(README.TXT,Injected,EXAMPLE.EXE\r\n"
+               "$Group=Example App,\x83\x66\x81\x5b\x83\x5e,README.TXT\r\n")
+    code, err, seconds, own = install(c, INSTALL_SCRIPT + hostile + command, "\ny\ny\n")
     assert code == 1, err
+    assert "file type .* of class AllFiles skipped" in err, err
+    assert "of class .ExampleData skipped" in err and "line for Evil" in err, err
     assert seconds < 1.8, f"the command was waited for: {seconds:.1f} s"
     assert appears(os.path.join(c.app, "started.txt"))
     assert text_of(c.app, "started.txt") == c.app + "\n"
     assert own == ["applications/Example_App/kobrix-Example_App-Example_App.desktop",
                    "applications/Example_App/kobrix-Example_App-Read_Me.desktop",
+                   "applications/Example_App/kobrix-Example_App-\u30c7\u30fc\u30bf.desktop",
                    "applications/kobrix-exampledata.desktop",
                    "mime/packages/kobrix-exampledata.xml"], own
     entry = text_of(c.data, "applications", "kobrix-exampledata.desktop")
@@ -453,13 +532,36 @@ def test_install_cleared_check_boxes_write_nothing(c):
     assert appears(c.opened) and text_of(c.opened) == f"{c.app}\n{c.app}/README.TXT\n"
 
 
-def test_install_crc_error_keeps_the_lines_and_drops_the_command(c):
+def test_install_actions_only_after_a_clean_extraction(c):
+    # A CRC error, and Cancel at the overwrite question: no line is carried
+    # out, the command does not run.
     code, err, _, own = install(c, INSTALL_SCRIPT + "$Command=README.TXT\r\n", "\ny\ny\n",
                                 readme_crc=lzh.crc16(README) ^ 1)
-    assert code == 1 and "CRC ERROR" in err, err
-    assert len(own) == 4, own
+    assert code == 1 and "CRC ERROR" in err and own == [], (err, own)
+    shutil.rmtree(c.work + "/bin")
+    code, err, _, own = install(c, INSTALL_SCRIPT + "$Command=README.TXT\r\n", "\ny\ny\nc\n",
+                                old_readme=True)
+    assert code == 1 and "Overwrite?" in err and own == [], (err, own)
     time.sleep(0.5)
     assert not os.path.exists(c.opened), "the command ran"
+
+
+def test_command_runs_only_when_the_user_agrees(c):
+    # Asked on a terminal, Enter is No; without a terminal and without
+    # --run-command it is not run, and a line says so.
+    script = INSTALL_SCRIPT + "$Command=README.TXT\r\n"
+    for answers, terminal, runs in (("\ny\ny\ny\n", True, True), ("\ny\ny\n\n", True, False),
+                                    ("\ny\ny\n", False, False)):
+        shutil.rmtree(c.work + "/bin", ignore_errors=True)
+        shutil.rmtree(os.path.join(c.root, "Example"), ignore_errors=True)
+        if os.path.exists(os.path.join(c.work, "opened.txt")):
+            os.remove(os.path.join(c.work, "opened.txt"))
+        code, err, _, own = install(c, script, answers, options=(), terminal=terminal)
+        assert code == 1 and len(own) == 4, (err, own)
+        assert f"program:    {shutil.which('xdg-open', path=c.work + '/bin')}" in err, err
+        assert f"parameters: {c.app}/README.TXT" in err and f"folder:     {c.app}" in err, err
+        assert ("no terminal" in err) == (not terminal), err
+        assert appears(c.opened, 5 if runs else 0.5) == runs, (answers, terminal, err)
 
 
 def main():

@@ -233,6 +233,23 @@ Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes) {
   return bytes;
 }
 
+uint64_t bytes_written(const std::function<void()>& fn) {
+  int fds[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+  uint64_t total = 0;
+  std::thread reader([&] {
+    Bytes buffer(1 << 17);
+    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;) total += uint64_t(n);
+  });
+  wa->output_file = fds[0];
+  fn();
+  close(fds[0]);
+  reader.join();
+  close(fds[1]);
+  wa->output_file = invalid_file;
+  return total;
+}
+
 std::vector<int> progress_shown(const std::function<void()>& fn) {
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   EXPECT_GE(master, 0);

@@ -80,6 +80,10 @@ class DecodeTest : public ::testing::Test {
 // boundaries; the bytes written, and the size of each write in *sizes.
 Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes = nullptr);
 
+// Runs fn with output_file a socket whose reader only counts: the number of
+// bytes written, for members too large to keep.
+uint64_t bytes_written(const std::function<void()>& fn);
+
 // Runs fn with standard error on a pseudo terminal and a dialog set, where
 // the terminal front end shows every progress text; the percentages shown.
 std::vector<int> progress_shown(const std::function<void()>& fn);

@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_config.h"
+#include "platform/posix/terminal_filter.h"
+#include "startup/startup.h"
 #include "startup/work_area.h"
 
 namespace {
@@ -69,9 +71,51 @@ TEST_F(TerminalIo, AnOkBoxOnlyShowsItsTextInUtf8) {
   EXPECT_EQ(shown, "Setup: \"C:\\App\\a.txt\" Overwrite?\n");
   // The line is still there for the next question.
   EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
+  // Only the archive's message keeps its line breaks and tabs; in other
+  // texts they are shown escaped, as every control character.
+  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+  ASSERT_NE(wa, nullptr);
+  wa->capture_mode = capture_message;
+  text_copy(wa->text, "\x83\x5C\r\nline\tend\x1b[8m", text_size);
   testing::internal::CaptureStderr();
-  sys_message_box(nullptr, "\x83\x5C\r\nline", "\x93\xFA", box_ok);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "\xE6\x97\xA5: \xE3\x82\xBD\nline\n");
+  sys_message_box(nullptr, wa->text, "\x93\xFA", box_ok);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "\xE6\x97\xA5: \xE3\x82\xBD\nline\tend\\x1b[8m\n");
+  testing::internal::CaptureStderr();
+  sys_message_box(nullptr, "\"a\r\nb\x1b]52;c;eA==\x07\" Overwrite?", "T\x1b[2J", box_ok);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "T\\x1b[2J: \"a\\x0d\\x0ab\\x1b]52;c;eA==\\x07\" Overwrite?\n");
+  sys_free(wa);
+  wa = nullptr;
+}
+
+TEST(TerminalSafe, ControlCharactersReorderingMarksAndBrokenUtf8AreShownEscaped) {
+  EXPECT_EQ(terminal_safe("a\xC2\x9B\x32J\x7F"), "a\\x9b2J\\x7f");  // the C1 CSI, DEL
+  EXPECT_EQ(terminal_safe("\xE2\x80\xAEtxt.exe\xE2\x81\xA6"), "\\u202etxt.exe\\u2066");
+  // Overlong forms of ESC and CSI, a surrogate, a cut sequence: byte by byte.
+  EXPECT_EQ(terminal_safe("\xC0\x9B\xE0\x80\x9B\xED\xA0\x80\xE6\x97"),
+            "\\xc0\\x9b\\xe0\\x80\\x9b\\xed\\xa0\\x80\\xe6\\x97");
+  EXPECT_EQ(terminal_safe("\xE6\x97\xA5 \xF0\x9F\x98\x80 ok"), "\xE6\x97\xA5 \xF0\x9F\x98\x80 ok");
+}
+
+TEST(SfxFileProblem, TextsAndRecordsPointingOutsideAreNoSelfExtractingFiles) {
+  std::string path = testing::TempDir() + "kobrix-sfx-problem.bin";
+  auto problem = [&](const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return sfx_file_problem(path.c_str());
+  };
+  std::string sfx(1200, '\0');
+  sfx[0] = 'M', sfx[1] = 'Z';
+  sfx[settings_offset] = char(0xB0), sfx[settings_offset + 1] = 4;  // the archive at 1200
+  EXPECT_EQ(problem(sfx), "");
+  EXPECT_EQ(problem("root:x:0:0:root:/root:/bin/sh\n"), "no MZ header");
+  EXPECT_EQ(problem(sfx.substr(0, 1000)), "too short for a settings record");
+  sfx[settings_offset + 1] = 5;  // 1456
+  EXPECT_EQ(problem(sfx), "its settings record points past its end");
+  std::remove(path.c_str());
+  EXPECT_EQ(sfx_file_problem(path.c_str()), "");  // unreadable: the program says "Open ERROR"
 }
 
 TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {

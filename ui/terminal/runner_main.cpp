@@ -1,5 +1,5 @@
 // kobrix: runs a self-extracting file on Linux.
-//   kobrix [--root DIR] [--codepage N] FILE [ARG...]
+//   kobrix [--root DIR] [--codepage N] [--run-command] FILE [ARG...]
 //   kobrix --list|--test [--json] [--root DIR] [--codepage N] FILE
 // FILE is read as the program's own file; the ARGs are its command line.
 #include <limits.h>
@@ -22,7 +22,7 @@ namespace {
 constexpr int usage_error = 2;
 
 const char usage_text[] =
-    "usage: kobrix [--root DIR] [--codepage N] FILE [ARG...]\n"
+    "usage: kobrix [--root DIR] [--codepage N] [--run-command] FILE [ARG...]\n"
     "       kobrix --list|--test [--json] [--root DIR] [--codepage N] FILE\n"
     "Runs the self-extracting file FILE. The ARGs are its own command line:\n"
     "  -n    start the extraction without asking    -n-  never start by itself\n"
@@ -35,13 +35,15 @@ const char usage_text[] =
     "  --list         show the installer, its message and script, and the members\n"
     "  --test         decode every member and check it; writes nothing\n"
     "  --json         with --list or --test: one JSON document\n"
+    "  --run-command  run the archive's command without asking (else asked on\n"
+    "                 the terminal; without a terminal it is not run)\n"
     "  --help, --version\n"
     "Exit codes: 0 nothing extracted (error, No or Cancel before the extraction),\n"
     "1 the extraction ran (also after an error or Cancel during it), 2 usage.\n"
     "With --list or --test: 0 the file is sound, 1 it is not, 2 usage.\n";
 
 int usage_failure(const char* message, const char* detail) {
-  std::fprintf(stderr, "kobrix: %s%s\n%s", message, detail, usage_text);
+  std::fprintf(stderr, "kobrix: %s%s\n%s", message, terminal_safe(detail).c_str(), usage_text);
   return usage_error;
 }
 
@@ -94,6 +96,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(arg, "--help") == 0) {
       std::fputs(usage_text, stdout);
       return 0;
+    }
+    if (std::strcmp(arg, "--run-command") == 0) {
+      posix_set_run_command(1);
+      continue;
     }
     if (std::strcmp(arg, "--version") == 0) {
       std::printf("kobrix 2.60 (%s)\n", default_title);
