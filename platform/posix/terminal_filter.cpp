@@ -76,11 +76,16 @@ std::string terminal_safe(const std::string& utf8, bool keep_line_breaks) {
 }
 
 std::string sfx_file_problem(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO given as FILE must not hang the runner.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::string();
   struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return "not a regular file";
+  }
   unsigned char head[settings_offset + 4] = {};
-  ssize_t got = fstat(fd, &st) == 0 ? pread(fd, head, sizeof head, 0) : -1;
+  ssize_t got = pread(fd, head, sizeof head, 0);
   close(fd);
   if (got < 0) return std::string();
   if (got < 2 || head[0] != 'M' || head[1] != 'Z') return "no MZ header";

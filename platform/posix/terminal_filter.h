@@ -10,7 +10,8 @@
 // "\n", "\r\n" and tabs are kept as line breaks and tabs (a message's text).
 std::string terminal_safe(const std::string& utf8, bool keep_line_breaks = false);
 
-// Why the file at the Linux path is not a self-extracting file (no MZ header,
-// too short for the settings record, an archive offset of zero or past its end), or ""
-// when it may be one. A file that cannot be read gives "".
+// Why the file at the Linux path is not a self-extracting file (not a regular
+// file, no MZ header, too short for the settings record, an archive offset of
+// zero or past its end), or "" when it may be one. A file that cannot be
+// opened gives "": the program itself reports it.
 std::string sfx_file_problem(const char* path);

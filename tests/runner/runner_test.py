@@ -371,8 +371,10 @@ def test_escape_sequences_never_reach_the_terminal(c):
     notes = os.path.join(c.work, "notes\u202e\x1b]0;t\x07\u009b.txt")
     with open(notes, "w") as f:
         f.write("root:x:0:0:root:/root:/bin/sh\x1b[2J\n")
-    for path in (notes, "/etc/passwd"):
-        r = sfx.run_runner(RUNNER, path, ["-n", c.dest], root=c.root)
+    fifo = os.path.join(c.work, "fifo")  # would block a plain open
+    os.mkfifo(fifo)
+    for path in (notes, "/etc/passwd", fifo):
+        r = sfx.run_runner(RUNNER, path, ["-n", c.dest], root=c.root, timeout=20)
         assert r.returncode == 2 and b"not a self-extracting file" in r.stderr, r.stderr
         for raw in (b"\x1b", b"\x07", b"\xc2\x9b", "\u202e".encode(), b"root:"):
             assert raw not in r.stderr, (raw, r.stderr)
