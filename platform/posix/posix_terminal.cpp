@@ -1,6 +1,6 @@
-// Message boxes, control texts and the message pump on a terminal: boxes and
-// progress go to standard error, answers come from standard input, Ctrl-C is
-// the Cancel button.
+// Message boxes and control texts on a terminal: boxes and progress go to
+// standard error, answers come from standard input, Ctrl-C is the Cancel
+// button (handed to the front end by the pump, posix_window.cpp).
 #include <errno.h>
 #include <signal.h>
 #include <unistd.h>
@@ -129,8 +129,8 @@ int sys_message_box(Window owner, const char* text, const char* caption, uint32_
     std::string line;
     int got = posix_read_line(&line);
     if (got < 0) {
-      // Ctrl-C while the pass asks: Cancel, and the pass stops.
-      if (wa != nullptr) wa->cancel_requested = 1;
+      // Ctrl-C while the pass asks: Cancel here, and the next pump of the
+      // pass hands Cancel to the front end.
       std::fputc('\n', stderr);
       return cancel_offered ? answer_cancel : answer_no;
     }
@@ -166,9 +166,4 @@ void sys_set_item_text(Window dialog, int id, const char* text) {
     line.member_shown = true;
   }
   std::fflush(stderr);
-}
-
-void sys_pump_messages(Window dialog) {
-  (void)dialog;
-  if (interrupted && wa != nullptr && wa->extracting) wa->cancel_requested = 1;
 }

@@ -1,6 +1,7 @@
 // A work area and a scratch system for the installation actions: a root
-// folder standing in for C:, a data folder for the desktop entries, and the
-// seam's calls recorded.
+// folder standing in for C:, a data folder for the desktop entries, the
+// seam's calls recorded (install_recorder.cpp) and the terminal front end's
+// window procedure taking Program Manager's answers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +16,30 @@
 
 #include "install/install.h"
 #include "platform/posix/posix_config.h"
-#include "platform/posix/posix_install.h"
+#include "platform/posix/posix_window.h"
 #include "startup/startup.h"
+#include "ui/terminal/terminal_dialog.h"
+
+// One installation-action call of the seam, with its arguments as passed;
+// a null argument is recorded as "(null)".
+struct RecordedCall {
+  std::string name;
+  std::vector<std::string> args;
+};
+std::vector<RecordedCall>& recorded_calls();
+
+// How Program Manager's stand-in answers.
+enum ProgramManager {
+  progman_answers,  // the initiate and every command
+  progman_absent,   // no window, no answer to the initiate
+  progman_mute,     // the initiate only, never a command
+};
+void set_program_manager(ProgramManager behaviour);
+// A test clock: every reading of sys_tick_count moves it step milliseconds
+// further on than the system's clock (0 for none).
+void set_clock_step(uint32_t step);
+// The test's main dialog: the terminal front end's window procedure.
+void test_dialog_message(Window dialog, PosixWindowMessage message, Window from);
 
 class InstallTest : public ::testing::Test {
  protected:
@@ -40,14 +63,14 @@ class InstallTest : public ::testing::Test {
     dde_state = 0;
     dde_server = nullptr;
 
-    posix_install_set_server(dde_server_answers);
-    posix_install_set_clock_step(0);
-    posix_install_clear_calls();
-    posix_install_record(true);
+    set_program_manager(progman_answers);
+    set_clock_step(0);
+    recorded_calls().clear();
+    posix_set_window_proc(test_dialog_message);
   }
 
   void TearDown() override {
-    posix_install_record(false);
+    posix_set_window_proc(nullptr);
     sys_free(wa);
     wa = nullptr;
     std::filesystem::remove_all(scratch);
@@ -74,7 +97,7 @@ class InstallTest : public ::testing::Test {
   // the names alone.
   static std::vector<std::string> calls(const std::string& named = "") {
     std::vector<std::string> out;
-    for (const PosixInstallCall& call : posix_install_calls()) {
+    for (const RecordedCall& call : recorded_calls()) {
       if (!named.empty() && call.name != named) continue;
       std::string line = call.name + "(";
       for (size_t i = 0; i < call.args.size(); ++i) line += (i ? "|" : "") + call.args[i];
@@ -84,7 +107,7 @@ class InstallTest : public ::testing::Test {
   }
   static std::vector<std::string> call_names() {
     std::vector<std::string> out;
-    for (const PosixInstallCall& call : posix_install_calls()) out.push_back(call.name);
+    for (const RecordedCall& call : recorded_calls()) out.push_back(call.name);
     return out;
   }
 

@@ -19,7 +19,7 @@ TEST_F(ProgramGroup, OneLineIsOneWholeConversation) {
   run_script_actions(nullptr);
   EXPECT_EQ(calls(), (std::vector<std::string>{
                          "find_program_manager()",
-                         "dde_initiate(progman|progman)",
+                         "dde_initiate(PROGMAN|PROGMAN)",
                          "dde_execute([CreateGroup(\"Example App\",0)]\n"
                          "[AddItem(C:\\Example\\EXAMPLE.EXE,Example App)])",
                          "dde_terminate()",
@@ -51,10 +51,10 @@ TEST_F(ProgramGroup, TwoLinesAreTwoConversationsWhetherCommandsAreAnsweredOrNot)
       "$Group=Second,Two,TWO.EXE\r\n");
   // A command without an answer is terminated after ten seconds, which the
   // test clock passes in a few hundred readings.
-  posix_install_set_clock_step(50);
-  for (PosixDdeServer server : {dde_server_answers, dde_server_mute_commands}) {
-    posix_install_set_server(server);
-    posix_install_clear_calls();
+  set_clock_step(50);
+  for (ProgramManager server : {progman_answers, progman_mute}) {
+    set_program_manager(server);
+    recorded_calls().clear();
     run_script_actions(nullptr);
     EXPECT_EQ(call_names(), (std::vector<std::string>{
                                 "find_program_manager", "dde_initiate", "dde_execute",
@@ -67,7 +67,7 @@ TEST_F(ProgramGroup, TwoLinesAreTwoConversationsWhetherCommandsAreAnsweredOrNot)
 }
 
 TEST_F(ProgramGroup, MissingServerStartsProgramManagerAndTheWaitEnds) {
-  posix_install_set_server(dde_server_absent);
+  set_program_manager(progman_absent);
   set_script(
       "$Group=First,One,ONE.EXE\r\n"
       "$Group=Second,Two,TWO.EXE\r\n");
@@ -76,8 +76,8 @@ TEST_F(ProgramGroup, MissingServerStartsProgramManagerAndTheWaitEnds) {
   uint32_t took = sys_tick_count() - start;
   EXPECT_EQ(calls(),
             (std::vector<std::string>{"find_program_manager()", "start_program_manager()",
-                                      "dde_initiate(progman|progman)", "find_program_manager()",
-                                      "start_program_manager()", "dde_initiate(progman|progman)",
+                                      "dde_initiate(PROGMAN|PROGMAN)", "find_program_manager()",
+                                      "start_program_manager()", "dde_initiate(PROGMAN|PROGMAN)",
                                       "broadcast_settings_change()"}));
   EXPECT_EQ(dde_state, -1);
   // Two seconds for each line without an answer, and no more.

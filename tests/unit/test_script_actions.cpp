@@ -94,7 +94,7 @@ TEST_F(ScriptActions, ClearedCheckBoxLeavesOnlyTheBroadcast) {
   EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
   EXPECT_EQ(data_file_count(), 0u);
   // An empty script still ends with the broadcast.
-  posix_install_clear_calls();
+  recorded_calls().clear();
   wa->class_checked = wa->group_checked = 1;
   run("");
   EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
