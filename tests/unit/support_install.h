@@ -20,14 +20,9 @@
 #include "startup/startup.h"
 #include "ui/terminal/terminal_dialog.h"
 
-// One installation-action call of the seam, with its arguments as passed;
-// a null argument is recorded as "(null)".
-struct RecordedCall {
-  std::string name;
-  std::vector<std::string> args;
-};
-std::vector<RecordedCall>& recorded_calls();
-
+// The installation-action calls of the seam since the test began, each as
+// "name(arg|arg|...)" with its arguments as passed, null as "(null)".
+std::vector<std::string>& recorded_calls();
 // How Program Manager's stand-in answers.
 enum ProgramManager {
   progman_answers,  // the initiate and every command
@@ -35,8 +30,8 @@ enum ProgramManager {
   progman_mute,     // the initiate only, never a command
 };
 void set_program_manager(ProgramManager behaviour);
-// A test clock: every reading of sys_tick_count moves it step milliseconds
-// further on than the system's clock (0 for none).
+// With a step, sys_tick_count reads a test clock that moves on by step
+// milliseconds at every reading; with 0 the system's clock.
 void set_clock_step(uint32_t step);
 // The test's main dialog: the terminal front end's window procedure.
 void test_dialog_message(Window dialog, PosixWindowMessage message, Window from);
@@ -76,7 +71,11 @@ class InstallTest : public ::testing::Test {
     std::filesystem::remove_all(scratch);
   }
 
-  void set_script(const std::string& text) { text_copy(wa->script, text.c_str(), script_size); }
+  // The walk over a script after a clean extraction.
+  void run(const std::string& script) {
+    text_copy(wa->script, script.c_str(), script_size);
+    run_script_actions(nullptr);
+  }
 
   // A file below the root, made with its folders; path uses "/".
   void make_file(const std::string& path, const std::string& contents = "x", int mode = 0644) {
@@ -93,21 +92,11 @@ class InstallTest : public ::testing::Test {
     ASSERT_NE(std::freopen(path.c_str(), "r", stdin), nullptr);
   }
 
-  // The recorded calls as "name(arg|arg|...)" lines, those of one name, or
-  // the names alone.
+  // The recorded calls, or those of one name.
   static std::vector<std::string> calls(const std::string& named = "") {
     std::vector<std::string> out;
-    for (const RecordedCall& call : recorded_calls()) {
-      if (!named.empty() && call.name != named) continue;
-      std::string line = call.name + "(";
-      for (size_t i = 0; i < call.args.size(); ++i) line += (i ? "|" : "") + call.args[i];
-      out.push_back(line + ")");
-    }
-    return out;
-  }
-  static std::vector<std::string> call_names() {
-    std::vector<std::string> out;
-    for (const RecordedCall& call : recorded_calls()) out.push_back(call.name);
+    for (const std::string& call : recorded_calls())
+      if (call.compare(0, named.size() + 1, named + "(") == 0 || named.empty()) out.push_back(call);
     return out;
   }
 
