@@ -11,14 +11,15 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/posix_window.h"
 #include "platform/posix/terminal_filter.h"
-#include "startup/work_area.h"
 
 namespace {
 
 volatile sig_atomic_t interrupted = 0;
 volatile sig_atomic_t extraction_begun = 0;
 PosixMessageHook message_hook = nullptr;
+PosixMessageCheck message_check = nullptr;
 
 struct ProgressLine {
   std::string member;
@@ -109,13 +110,17 @@ void posix_set_message_hook(PosixMessageHook hook) {
   message_hook = hook;
 }
 
+void posix_set_message_check(PosixMessageCheck check) {
+  message_check = check;
+}
+
 int sys_message_box(Window owner, const char* text, const char* caption, uint32_t style) {
   (void)owner;
   if (message_hook != nullptr) return message_hook(text, style);
   posix_end_progress_line();
   // Only the archive's message keeps its line breaks; in a file's message or
   // a question, a line break of a name could pass for a line of the runner.
-  bool message = wa != nullptr && wa->capture_mode == capture_message && text == wa->text;
+  bool message = message_check != nullptr && message_check(text);
   std::fprintf(stderr, "%s: %s\n", terminal_text(caption).c_str(),
                terminal_text(text, message).c_str());
   std::fflush(stderr);

@@ -1,7 +1,7 @@
 // The messages the Linux side sends the front end's window, as Windows sends
-// a dialog its WM_DDE_ACK and its Cancel command: the front end registers
-// its window procedure and hands them on to the core, so that the seam only
-// ever is called from above.
+// a dialog its WM_DDE_ACK and its Cancel command, and what it asks of the
+// front end: the front end registers its procedures and hands the messages
+// on to the core, so that the seam is only ever called from above.
 #pragma once
 
 #include "platform/platform.h"
@@ -23,3 +23,9 @@ void posix_set_window_proc(PosixWindowProc proc);
 void posix_send_message(Window window, PosixWindowMessage message, Window from);
 // Queues a message for the next sys_pump_messages (PostMessage).
 void posix_post_message(Window window, PosixWindowMessage message, Window from);
+
+// Whether a message box shows the archive's message, which alone keeps its
+// line breaks and tabs on the terminal; asked of the front end (none: no
+// text is the message).
+typedef bool (*PosixMessageCheck)(const char* text);
+void posix_set_message_check(PosixMessageCheck check);

@@ -12,6 +12,7 @@
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
 #include "startup/work_area.h"
+#include "ui/terminal/terminal_dialog.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ TEST_F(TerminalIo, AnOkBoxOnlyShowsItsTextInUtf8) {
   wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
   ASSERT_NE(wa, nullptr);
   wa->capture_mode = capture_message;
+  posix_set_message_check(terminal_shows_message);
   text_copy(wa->text, "\x83\x5C\r\nline\tend\x1b[8m", text_size);
   testing::internal::CaptureStderr();
   sys_message_box(nullptr, wa->text, "\x93\xFA", box_ok);

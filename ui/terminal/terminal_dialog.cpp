@@ -101,6 +101,10 @@ void terminal_dialog_message(Window dialog, PosixWindowMessage message, Window f
   }
 }
 
+bool terminal_shows_message(const char* text) {
+  return wa != nullptr && wa->capture_mode == capture_message && text == wa->text;
+}
+
 int run_main_dialog() {
   Window dialog = &dialog_window;
   dde_state = 0;

@@ -8,3 +8,7 @@
 // The answers of Program Manager's stand-in go to on_dde_ack; Cancel (Ctrl-C)
 // sets cancel_requested while extracting.
 void terminal_dialog_message(Window dialog, PosixWindowMessage message, Window from);
+
+// Whether a message box's text is the archive's message (the member "!"),
+// which keeps its line breaks and tabs.
+bool terminal_shows_message(const char* text);
