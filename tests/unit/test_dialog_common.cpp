@@ -1,5 +1,5 @@
-// The portable pieces of the main dialog: quotes, the trailing separator,
-// taking the directory on OK and the check boxes.
+// The portable pieces of the main dialog: the trailing separator and taking
+// the directory on OK, quotes removed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +8,6 @@
 #include "platform/posix/posix_config.h"
 #include "startup/startup.h"
 #include "ui/common/dialog_common.h"
-#include "ui/main_dialog.h"
 
 namespace {
 
@@ -25,24 +24,6 @@ class DialogCommon : public ::testing::Test {
     wa = nullptr;
   }
 };
-
-TEST_F(DialogCommon, StripQuotesKeepsTheOrderWithinTheCount) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"\"C:\\Program Files\\App\"", "C:\\Program Files\\App"},
-      {"a\"b\"\"c\"", "abc"},
-      {"\"\"\"", ""},
-  };
-  for (const auto& [in, out] : cases) {
-    char text[32] = {};
-    in.copy(text, sizeof text);
-    strip_quotes(text, sizeof text);
-    EXPECT_EQ(std::string(text), out);
-  }
-  // Only the first n bytes are looked at; the rest stays as it was.
-  char partial[16] = "\"ab\"cd\"e";
-  strip_quotes(partial, 4);
-  EXPECT_EQ(std::string(partial, 8), std::string("ab\0\0cd\"e", 8));
-}
 
 TEST_F(DialogCommon, CutTrailingSeparatorAtTheEndOnlyAndNeverATrailByte) {
   struct Case {
@@ -82,6 +63,7 @@ TEST_F(DialogCommon, TakeDirectoryRefusesNetworkPaths) {
   const std::pair<const char*, const char*> taken[] = {
       {"\\single", "\\single"},
       {"\"C:\\Program Files\\My App\"", "C:\\Program Files\\My App"},
+      {"a\"b\"\"c\"", "abc"},
       {"", ""},
       {nullptr, ""},
   };
@@ -92,19 +74,6 @@ TEST_F(DialogCommon, TakeDirectoryRefusesNetworkPaths) {
   // The field holds 255 characters; a longer text is cut, never overflows.
   EXPECT_EQ(take_directory(nullptr, std::string(400, 'x').c_str()), 1);
   EXPECT_EQ(std::strlen(wa->dest_dir), 255u);
-}
-
-TEST_F(DialogCommon, CheckBoxesFlipTheirOwnFlag) {
-  wa->group_checked = 1;
-  EXPECT_EQ(toggle_check_box(control_group), 0);
-  EXPECT_EQ(wa->group_checked, 0);
-  EXPECT_EQ(toggle_check_box(control_group), 1);
-  wa->class_checked = 5;  // any nonzero value counts as ticked
-  EXPECT_EQ(toggle_check_box(control_class), 0);
-  EXPECT_EQ(wa->group_checked, 1);
-  EXPECT_EQ(toggle_check_box(control_ok), 0);
-  EXPECT_EQ(wa->group_checked, 1);
-  EXPECT_EQ(wa->class_checked, 0);
 }
 
 }  // namespace

@@ -46,18 +46,6 @@ TEST_F(NameFolding, ComponentsForShortAndLongNames) {
   }
 }
 
-TEST_F(NameFolding, CleanNamePartCutsAtCountAndReplacesInvalidBytes) {
-  char part[] = "ab*cdefghij";
-  EXPECT_EQ(clean_name_part(part, 8, 0), 8u);
-  EXPECT_STREQ(part, "ab_cdefg");
-  char control[] = "\x01\x1F\x20\x7F";
-  EXPECT_EQ(clean_name_part(control, 8, 0), 4u);
-  EXPECT_STREQ(control, "___\x7F");
-  char kept[] = "\x01\x1F\x20\x7F";
-  EXPECT_EQ(clean_name_part(kept, 8, 1), 4u);
-  EXPECT_STREQ(kept, "\x01\x1F\x20\x7F");
-}
-
 TEST_F(NameFolding, DoubleByteCharactersStayWhole) {
   ASSERT_NE(posix_set_code_page(932), 0);
   const std::pair<std::string, std::string> short_names[] = {

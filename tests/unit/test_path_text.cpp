@@ -82,13 +82,4 @@ TEST_F(PathText, AppendSeparatorLooksAtTheLastWholeCharacterAndTheRoom) {
   EXPECT_EQ(appended("C:\\" + kTrailBackslash), "C:\\" + kTrailBackslash + "/");
 }
 
-TEST_F(PathText, PrefixCompareIsBoundedAndUnsigned) {
-  EXPECT_EQ(prefix_compare("%WinDir%/x", "%WinDir%", 8), 0);
-  EXPECT_NE(prefix_compare("%windir%/x", "%WinDir%", 8), 0);
-  EXPECT_EQ(prefix_compare("abX", "abY", 2), 0);
-  EXPECT_EQ(prefix_compare("ab", "ab", 10), 0);
-  EXPECT_LT(prefix_compare("ab", "abc", 10), 0);
-  EXPECT_GT(prefix_compare("\x80", "a", 1), 0);
-}
-
 }  // namespace

@@ -134,15 +134,4 @@ TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {
             "C:/App/\xE3\x82\xBD.txt  Extract... 0%\n");
 }
 
-TEST_F(TerminalIo, PumpingWithoutCtrlCChangesNothing) {
-  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
-  ASSERT_NE(wa, nullptr);
-  wa->extracting = 1;
-  char dialog = 0;
-  sys_pump_messages(&dialog);
-  EXPECT_EQ(wa->cancel_requested, 0);
-  sys_free(wa);
-  wa = nullptr;
-}
-
 }  // namespace
