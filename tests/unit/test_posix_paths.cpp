@@ -253,18 +253,9 @@ TEST_F(PosixSeam, TheWayToTheExtractionDirectoryCanBeCreated) {
 }
 
 TEST_F(PosixSeam, ShiftJisNamesBecomeUtf8AndBack) {
+  // The conversion itself is held against iconv in test_code_page_932.
   // "\x83\x5C" is KATAKANA SO, whose trail byte is a backslash.
-  EXPECT_EQ(posix_to_utf8("\x83\x5C"), "\xE3\x82\xBD");
   EXPECT_EQ(posix_map_path("C:\\\x83\x5C\\a.txt"), root_ + "/\xE3\x82\xBD/a.txt");
-  EXPECT_EQ(posix_from_utf8("\xE3\x82\xBD/\xE6\x97\xA5"), "\x83\x5C/\x93\xFA");
-  // Bytes without a character keep their Latin-1 code point, both ways; so
-  // does a lead byte without its trail byte.
-  EXPECT_EQ(posix_to_utf8("a\xFD"), "a\xC3\xBD");
-  EXPECT_EQ(posix_from_utf8("a\xC3\xBD"), "a\xFD");
-  EXPECT_EQ(posix_to_utf8("x\x83"), "x\xC2\x83");
-  // Characters the code page lacks, and bytes that are not UTF-8.
-  EXPECT_EQ(posix_from_utf8("\xF0\x9F\x98\x80!"), "?!");
-  EXPECT_EQ(posix_from_utf8("\xFF/"), "\xFF/");
   // A member file is written under its UTF-8 name.
   EXPECT_TRUE(create("C:\\\x93\xFA\x96\x7B.txt"));
   EXPECT_TRUE(exists(root_ + "/\xE6\x97\xA5\xE6\x9C\xAC.txt"));

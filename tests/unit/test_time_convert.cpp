@@ -71,15 +71,6 @@ TEST(TimeConvert, CalendarAgreesWithGmtimeAtTheEdgesAndOverTheWholeRange) {
   }
 }
 
-TEST(TimeConvert, WeekdayOfSignedSeconds) {
-  // Before 1970 the day begins at midnight too: 1969-12-31 was a Wednesday,
-  // 1969-12-26 a Friday, 1901-12-13 a Friday.
-  const std::pair<int32_t, int> cases[] = {
-      {86399, 4}, {86400, 5}, {-1, 3}, {-86400, 3}, {-86401, 2}, {INT32_MIN, 5},
-  };
-  for (const auto& [seconds, weekday] : cases) EXPECT_EQ(weekday_of(seconds), weekday) << seconds;
-}
-
 TEST(TimeConvert, SystemtimeOutsideTheRangeIsRefusedAndChangesNothing) {
   const SystemTime refused[] = {
       calendar(1967, 12, 31, 23, 59, 59), calendar(2106, 2, 7, 6, 28, 16),
