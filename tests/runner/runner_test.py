@@ -134,8 +134,13 @@ def test_overwrite_rules(c):
     assert code == 1 and c.read("a.txt") == b"alpha\n" * 100 and "Overwrite?" not in err, err
 
 
-def test_crc_error_stops_the_pass(c):
+def test_damage_found_by_the_scan_or_the_pass(c):
+    # An archive cut in its last member's data is refused by the scan:
+    # exit code 0, nothing written.
     members = three_members()
+    code, err = c.run(lzh.archive(*members)[:-20], ["-n", c.dest])
+    assert code == 0 and "Unexpeted EOF" in err and not os.path.exists(c.dest), err
+    # A CRC error stops the pass: what came before stays.
     bad = bytearray(members[1])
     bad[-5] ^= 0x20  # a byte of b.txt's data
     arc = lzh.archive(members[0], bytes(bad), members[2])
