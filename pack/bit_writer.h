@@ -6,6 +6,13 @@
 
 namespace pack {
 
+// A run of bits: whole bytes, then 0 to 7 bits more (the low tail_bits bits of tail).
+struct CodedBits {
+  std::vector<uint8_t> bytes;
+  uint32_t tail = 0;
+  int tail_bits = 0;
+};
+
 class BitWriter {
  public:
   // Appends the low `bits` bits of value (bits 0 to 24).
@@ -17,6 +24,15 @@ class BitWriter {
       bytes_.push_back(static_cast<uint8_t>(accumulator_ >> pending_));
     }
   }
+  // Appends a run of bits written by another BitWriter.
+  void append(const CodedBits& bits) {
+    if (pending_ == 0) {
+      bytes_.insert(bytes_.end(), bits.bytes.begin(), bits.bytes.end());
+    } else {
+      for (uint8_t b : bits.bytes) put(b, 8);
+    }
+    put(bits.tail, bits.tail_bits);
+  }
   // Pads the last byte with zero bits.
   void flush() {
     if (pending_ > 0) bytes_.push_back(static_cast<uint8_t>(accumulator_ << (8 - pending_)));
@@ -27,6 +43,14 @@ class BitWriter {
   void take_whole_bytes(std::vector<uint8_t>* out) {
     out->swap(bytes_);
     bytes_.clear();
+  }
+  // Hands out everything written so far, the partial byte as the tail, and starts over.
+  void take(CodedBits* out) {
+    take_whole_bytes(&out->bytes);
+    out->tail = static_cast<uint32_t>(accumulator_ & ((1u << pending_) - 1));
+    out->tail_bits = pending_;
+    accumulator_ = 0;
+    pending_ = 0;
   }
 
  private:

@@ -1,5 +1,8 @@
 #include "pack/pack_options.h"
 
+#include <cctype>
+#include <exception>
+
 #include "pack/pack_error.h"
 
 namespace pack {
@@ -26,6 +29,9 @@ const char usage_text[] =
     "  --message FILE         text shown as a Yes/No question before anything else\n"
     "  --script FILE          installation script\n"
     "  --method M             lh0, lh5, lh6 or lh7 (default lh7)\n"
+    "  --level N              1 (fastest) to 9 (smallest archive); default 6\n"
+    "  --threads N            threads that compress (default: one per core); the\n"
+    "                         archive is the same whatever their number\n"
     "  --archive FILE.lzh     put this archive behind the stub as it stands (no PATHs)\n"
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
@@ -135,6 +141,22 @@ PackOptions parse_options(const std::vector<std::string>& args) {
         throw UsageError(arg + ": \"" + method + "\" is not one of lh0, lh5, lh6, lh7");
       }
       options.method = method[2];
+    } else if (arg == "--level" || arg == "--threads") {
+      const std::string text = take_value();
+      const int low = 1, high = arg == "--level" ? 9 : 256;
+      size_t used = 0;
+      int n = 0;
+      try {
+        n = std::stoi(text, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used == 0 || used != text.size() || !std::isdigit(static_cast<unsigned char>(text[0])) ||
+          n < low || n > high) {
+        throw UsageError(arg + ": \"" + text + "\" is not a number from " + std::to_string(low) +
+                         " to " + std::to_string(high));
+      }
+      (arg == "--level" ? options.level : options.threads) = n;
     } else if (arg == "--archive") {
       options.archive = take_value();
     } else if (arg == "-h" || arg == "--help") {
