@@ -7,10 +7,11 @@
 
 namespace pack {
 
-MatchFinder::MatchFinder(int dict_bits, int depth, int nice_length)
+MatchFinder::MatchFinder(int dict_bits, int depth, int nice_length, int good_length)
     : window_(1u << dict_bits),
       depth_(depth),
       nice_(static_cast<uint32_t>(std::max(nice_length, min_match))),
+      good_(static_cast<uint32_t>(std::max(good_length, min_match))),
       hash_bits_(std::max(12, std::min(dict_bits, 16))) {
   head_.assign(size_t(1) << hash_bits_, 0);
   head3_.assign(size_t(1) << hash_bits_, 0);
@@ -92,6 +93,8 @@ int MatchFinder::search(const uint8_t* cur, uint32_t at, uint32_t len_limit, Mat
     if (delta == known_delta) len = std::max(len, std::min(known_length, compare_limit));
     if (len >= compare_limit || other[len] == cur[len]) {
       if (len < compare_limit) len = common_length(cur, other, len + 1, compare_limit);
+      // a good match leaves a quarter of the search to look for a better one
+      if (len >= good_ && budget > depth_ / 4) budget = depth_ / 4;
       if (report && len > best) {
         // a match of the nice length is the last one: it goes on as far as it can
         const uint32_t whole =

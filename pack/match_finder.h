@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "pack/lzh_format.h"
+
 namespace pack {
 
 struct Match {
@@ -31,8 +33,9 @@ class MatchFinder {
  public:
   // dict_bits: matches reach back at most 2^dict_bits - 1 bytes. depth: nodes visited
   // per search. nice_length: strings are compared that far at most; a match that long
-  // ends the search and is then extended as far as it goes.
-  MatchFinder(int dict_bits, int depth, int nice_length);
+  // ends the search and is then extended as far as it goes. good_length: a match that
+  // long cuts what is left of the search to a quarter of the depth.
+  MatchFinder(int dict_bits, int depth, int nice_length, int good_length = max_match);
 
   // Forgets every position: the next member or unit starts with an empty dictionary,
   // its positions numbered from 0 again.
@@ -58,6 +61,7 @@ class MatchFinder {
   uint32_t window_;  // cyclic buffer size: positions kept in the tree
   int depth_;
   uint32_t nice_;
+  uint32_t good_;
   int hash_bits_;
   uint32_t base_ = 0;            // the number of position 0 in the tables
   uint32_t high_ = 0;            // positions given since the reset

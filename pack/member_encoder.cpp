@@ -10,7 +10,7 @@ namespace pack {
 
 UnitEncoder::UnitEncoder(const Method& method, const EncoderTuning& tuning)
     : tuning_(tuning),
-      finder_(method.dict_bits, tuning.search_depth, tuning.nice_length),
+      finder_(method.dict_bits, tuning.search_depth, tuning.nice_length, tuning.good_length),
       coder_(method, tuning) {
   cache_.nice_length = static_cast<uint32_t>(tuning.nice_length);
 }

@@ -13,15 +13,28 @@ void SegmentCoder::start() {
   bits_ = BitWriter();
 }
 
+namespace {
+
+// The longest match at position i worth taking: three bytes from far back cost more
+// than three literals.
+const Match* worth_taking(const MatchCache& cache, uint32_t i) {
+  const uint32_t first = cache.first[i], last = cache.first[i + 1];
+  if (last == first) return nullptr;
+  const Match& m = cache.pairs[last - 1];
+  return m.length == min_match && m.distance >= 4096 ? nullptr : &m;
+}
+
+}  // namespace
+
 void SegmentCoder::greedy_parse(const uint8_t* data, uint32_t span, const MatchCache& cache,
                                 std::vector<Token>* tokens) {
+  // The longest match at each step, unless the next byte begins a longer one.
   for (uint32_t i = 0; i < span;) {
-    const uint32_t first = cache.first[i], last = cache.first[i + 1];
-    const uint32_t length =
-        last > first ? std::min<uint32_t>(cache.pairs[last - 1].length, span - i) : 0;
-    if (length >= static_cast<uint32_t>(min_match)) {
-      tokens->push_back(
-          Token{static_cast<uint16_t>(length_symbol(length)), cache.pairs[last - 1].distance});
+    const Match* m = worth_taking(cache, i);
+    const uint32_t length = m ? std::min<uint32_t>(m->length, span - i) : 0;
+    const Match* next = length != 0 && i + 1 < span ? worth_taking(cache, i + 1) : nullptr;
+    if (length >= static_cast<uint32_t>(min_match) && !(next && next->length > length)) {
+      tokens->push_back(Token{static_cast<uint16_t>(length_symbol(length)), m->distance});
       i += length;
     } else {
       tokens->push_back(Token{data[i], 0});

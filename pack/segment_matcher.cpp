@@ -8,15 +8,16 @@ EncoderTuning tuning_for_level(int level) {
   // Deeper searches, longer matches weighed and more rounds of pricing, level by level;
   // levels 1 and 2 take the longest match at each step.
   static const struct {
-    int depth, nice, rounds;
+    int depth, nice, good, rounds;
   } levels[max_level] = {
-      {4, 16, 0},  {6, 24, 0},   {8, 32, 1},   {12, 48, 1},  {16, 64, 1},
-      {24, 96, 2}, {32, 128, 2}, {48, 192, 3}, {96, 256, 4},
+      {4, 16, 8, 0},   {6, 24, 12, 0},   {8, 32, 16, 1},    {12, 48, 24, 1},   {16, 64, 32, 1},
+      {24, 96, 32, 2}, {32, 128, 64, 2}, {48, 192, 256, 3}, {96, 256, 256, 4},
   };
   const auto& l = levels[std::min(std::max(level, min_level), max_level) - 1];
   EncoderTuning tuning;
   tuning.search_depth = l.depth;
   tuning.nice_length = l.nice;
+  tuning.good_length = l.good;
   tuning.rounds = l.rounds;
   return tuning;
 }

@@ -21,11 +21,12 @@ class ByteSource {
 
 constexpr int min_level = 1;
 constexpr int max_level = 9;
-constexpr int default_level = 6;
+constexpr int default_level = 6;  // the defaults of EncoderTuning
 
 struct EncoderTuning {
   int search_depth = 24;        // tree nodes visited per position
   int nice_length = 96;         // a match at least this long is taken without weighing others
+  int good_length = 32;         // a match this long cuts the rest of the search to a quarter
   int rounds = 2;               // parses of each segment, each priced by the one before
   uint32_t segment = 1u << 18;  // input parsed and split into blocks at a time
   // A member is coded in units of this many bytes, each on its own with the bytes
