@@ -18,9 +18,8 @@ UnitEncoder::UnitEncoder(const Method& method, const EncoderTuning& tuning)
 void UnitEncoder::encode(const uint8_t* data, uint32_t prime, uint32_t size, CodedBits* out) {
   const uint32_t data_end = prime + size;
   finder_.reset();
-  for (uint32_t pos = 0; pos < prime; ++pos) {
-    finder_.skip(data + pos, pos, std::min<uint32_t>(max_match, data_end - pos));
-  }
+  // The dictionary enters the tree as a segment would, long matches passed over fast.
+  find_segment_matches(finder_, data, 0, prime, data_end, tuning_.nice_length, &cache_);
   coder_.start();
   for (uint32_t start = prime; start < data_end;) {
     const uint32_t end = std::min(data_end, start + tuning_.segment);

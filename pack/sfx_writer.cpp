@@ -1,5 +1,6 @@
 #include "pack/sfx_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -62,7 +63,8 @@ class SfxWriter {
       : out_(out),
         progress_(progress),
         tuning_(tuning_for_level(options.level)),
-        threads_(options.threads > 0 ? options.threads : available_cores()) {
+        threads_(options.threads > 0 ? std::min(options.threads, available_cores())
+                                     : available_cores()) {
     method_of(options.method, &method_);
   }
 
