@@ -15,7 +15,8 @@ Debian changelogs (text). --before adds another kobrix-pack build to the same ru
 kobrix-pack's size is that of the archive behind the stub (from archive_offset to the
 end), which is what jlha writes. The packers run in turn, round after round, and the
 median time of each is taken: a machine shared with others then slows all alike. Peak
-memory is the largest resident set that /usr/bin/time saw over the runs. The exit code
+memory is the largest resident set that /usr/bin/time saw over the runs; processor time
+(user and system, the median) shows the work done, which a busy machine changes less. The exit code
 is 0 when, on every input, kobrix-pack took at most half of jlha's time, wrote an archive
 no larger than jlha's (64 bytes of slack on the repetitive inputs, where both are tiny)
 and peaked at no more memory than jlha."""
@@ -138,8 +139,10 @@ def make_inputs(work, wanted):
 
 def timed_runs(commands, cwd, outputs, runs):
     """Runs the commands in turn, round after round, so that a machine shared with
-    others slows all alike; returns the median time and the peak memory (KB) of each."""
+    others slows all alike; returns the median time, the median processor time (user and
+    system) and the peak memory (KB) of each."""
     times = [[] for _ in commands]
+    cpus = [[] for _ in commands]
     peaks = [0 for _ in commands]
     measure = os.path.join(os.path.dirname(outputs[0]), "time.txt")
     for round_number in range(runs + 1):
@@ -147,14 +150,17 @@ def timed_runs(commands, cwd, outputs, runs):
             if os.path.exists(outputs[k]):
                 os.remove(outputs[k])
             start = time.monotonic()
-            subprocess.run(["/usr/bin/time", "-f", "%M", "-o", measure] + command, cwd=cwd,
-                           check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", measure] + command,
+                           cwd=cwd, check=True, stdout=subprocess.DEVNULL)
             elapsed = time.monotonic() - start
             with open(measure) as f:
-                peaks[k] = max(peaks[k], int(f.read().split()[-1]))
+                peak, user, system = f.read().split()[-3:]
+            peaks[k] = max(peaks[k], int(peak))
             if round_number > 0 or runs == 0:  # the first round warms the caches
                 times[k].append(elapsed)
-    return [(sorted(t)[len(t) // 2], peak) for t, peak in zip(times, peaks)]
+                cpus[k].append(float(user) + float(system))
+    return [(sorted(t)[len(t) // 2], sorted(c)[len(c) // 2], peak)
+            for t, c, peak in zip(times, cpus, peaks)]
 
 
 def archive_of(exe):
@@ -212,8 +218,9 @@ def main():
         print(f"\ncores {os.cpu_count()}, load {os.getloadavg()[0]:.2f} at the start; "
               f"times are medians of {args.runs} runs")
         columns = ("input", "MB", "jlha s", "kobrix s", "ratio", "1 thr s", "speedup",
-                   "jlha bytes", "kobrix bytes", "size", "peak KB jlha", "kobrix", "1 thr")
-        print("%-10s %6s %7s %8s %6s %7s %7s %11s %12s %7s %12s %7s %7s" % columns)
+                   "jlha bytes", "kobrix bytes", "size", "peak KB jlha", "kobrix", "1 thr",
+                   "cpu s jlha", "kobrix")
+        print("%-10s %6s %7s %8s %6s %7s %7s %11s %12s %7s %12s %7s %7s %10s %7s" % columns)
         failures = []
         # a build without --threads is measured twice with its defaults
         usage = subprocess.run([pack, "--help"], capture_output=True, text=True).stdout
@@ -233,17 +240,19 @@ def main():
                 commands.append([os.path.abspath(args.before), "-o", outs[3], "--stub", stub]
                                 + entries)
             results = timed_runs(commands, folder, outs, args.runs)
-            (jt, jm), (kt, km), (ot, om) = results[:3]
+            (jt, jc, jm), (kt, kc, km), (ot, _, om) = results[:3]
             js, ks = os.path.getsize(jlha_out), len(archive_of(outs[1]))
             if archive_of(outs[2]) != archive_of(outs[1]):
                 failures.append(f"{name}: --threads 1 wrote other bytes than the default")
-            print("%-10s %6.1f %7.2f %8.2f %6.3f %7.2f %7.2f %11d %12d %7.4f %12d %7d %7d" % (
-                name, total / 1e6, jt, kt, kt / jt, ot, ot / kt, js, ks, ks / js, jm, km, om))
+            print("%-10s %6.1f %7.2f %8.2f %6.3f %7.2f %7.2f %11d %12d %7.4f %12d %7d %7d "
+                  "%10.2f %7.2f" % (name, total / 1e6, jt, kt, kt / jt, ot, ot / kt, js, ks,
+                                    ks / js, jm, km, om, jc, kc))
             if args.before:
-                bt, bm = results[3]
+                bt, bc, bm = results[3]
                 bs = len(archive_of(outs[3]))
-                print("%-10s %6s %7s %8.2f %6.3f %7s %7s %11s %12d %7.4f %12s %7d" % (
-                    "  before", "", "", bt, bt / jt, "", "", "", bs, bs / js, "", bm))
+                print("%-10s %6s %7s %8.2f %6.3f %7s %7s %11s %12d %7.4f %12s %7d %7s %10s %7.2f"
+                      % ("  before", "", "", bt, bt / jt, "", "", "", bs, bs / js, "", bm, "",
+                         "", bc))
             if kt > 0.5 * jt:
                 failures.append(f"{name}: {kt / jt:.3f} of jlha's time")
             if ks > js + (SIZE_SLACK if repetitive else 0):

@@ -1,6 +1,7 @@
 // Bit output, most significant bit first, into a growing byte buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +30,17 @@ class BitWriter {
     if (pending_ == 0) {
       bytes_.insert(bytes_.end(), bits.bytes.begin(), bits.bytes.end());
     } else {
-      for (uint8_t b : bits.bytes) put(b, 8);
+      // each byte ends the pending bits and leaves as many of its own pending
+      const uint32_t mask = (1u << pending_) - 1;
+      uint32_t partial = static_cast<uint32_t>(accumulator_) & mask;
+      const size_t at = bytes_.size();
+      bytes_.resize(at + bits.bytes.size());
+      uint8_t* to = bytes_.data() + at;
+      for (uint8_t b : bits.bytes) {
+        *to++ = static_cast<uint8_t>((partial << (8 - pending_)) | (b >> pending_));
+        partial = b & mask;
+      }
+      accumulator_ = partial;
     }
     put(bits.tail, bits.tail_bits);
   }
