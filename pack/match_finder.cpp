@@ -35,9 +35,29 @@ int MatchFinder::find(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Matc
   return search<true>(cur, pos, len_limit, out, 0, 0);
 }
 
-void MatchFinder::skip(const uint8_t* cur, uint32_t pos, uint32_t len_limit, uint32_t known_delta,
+void MatchFinder::skip(const uint8_t* cur, uint32_t at, uint32_t len_limit, uint32_t known_delta,
                        uint32_t known_length) {
-  search<false>(cur, pos, len_limit, nullptr, known_delta, known_length);
+  // Inside a long match the newest string of the same four bytes is mostly the one the
+  // match repeats, equal as far as the tree compares: the new node takes its place, as
+  // the search would, without the search.
+  if (known_delta != 0 && len_limit >= 4 && known_length >= std::min(len_limit, nice_)) {
+    const uint32_t pos = base_ + at;
+    uint32_t key4;
+    std::memcpy(&key4, cur, 4);
+    const uint32_t hash = (key4 * 2654435761u) >> (32 - hash_bits_);
+    if (head_[hash] != 0 && head_[hash] == pos + 1 - known_delta) {
+      const uint32_t key3 = uint32_t(cur[0]) | (uint32_t(cur[1]) << 8) | (uint32_t(cur[2]) << 16);
+      head3_[(key3 * 2654435761u) >> (32 - hash_bits_)] = pos + 1;
+      head_[hash] = pos + 1;
+      high_ = at + 1;
+      const uint32_t* old = &tree_[2 * ((pos - known_delta) & (window_ - 1))];
+      uint32_t* node = &tree_[2 * (pos & (window_ - 1))];
+      node[0] = old[0];
+      node[1] = old[1];
+      return;
+    }
+  }
+  search<false>(cur, at, len_limit, nullptr, known_delta, known_length);
 }
 
 template <bool report>
