@@ -269,7 +269,10 @@ __attribute__((noinline)) void decode_step(Bits& b, Output& o, const FastTables&
   drop(b, in_buf, position_total(p) - extra_bits);
   uint32_t d = uint32_t(p >> 32) + uint32_t((b.word >> 32) >> (32 - extra_bits));
   drop(b, in_buf, extra_bits);
+  // A match that would run past the member's size is cut there.
   uint32_t length = c - 253;
+  uint32_t left = o.member_size - o.out_count;
+  if (length > left) length = left;
   o.out_count += length;
   copy_match(o, length, d);
 }
@@ -304,8 +307,9 @@ __attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables
   uint8_t* const ring = o.ring;
   uint32_t fill = o.fill;
   const uint32_t first_fill = fill;
-  // The run ends once the member's bytes are produced; its last match may
-  // carry it past them, as with every step.
+  // The run ends once the member's bytes are produced; what its last match
+  // copied past them is taken back below, so that no member yields more
+  // bytes than its header declares.
   const uint32_t wanted = o.member_size - o.out_count;
   const uint32_t stop = wanted < run_fill_limit - fill ? fill + wanted : run_fill_limit;
   const uint8_t* const in_limit = in_buf + bits.fast_limit;
@@ -358,6 +362,7 @@ __attribute__((noinline)) void run_steps(Bits& bits, Output& o, const FastTables
   }
 
   block_left = steps;
+  if (fill - first_fill > wanted) fill = first_fill + wanted;
   o.out_count += fill - first_fill;
   o.fill = fill;
   bits.word = word;
@@ -410,7 +415,10 @@ void decode_member() {
 
   if (o.fill != 0) {
     flush_ring(int32_t(o.fill));
-    if (o.progress) show_progress(o.out_count + o.fill, o.member_size);
+    // The count with the last bytes, which shows as 100%; held at the
+    // largest count for a member of nearly 4 GiB.
+    uint32_t done = o.out_count + o.fill;
+    if (o.progress) show_progress(done >= o.out_count ? done : 0xFFFFFFFFu, o.member_size);
   }
   wa->out_count = o.out_count;
   wa->ring_fill = o.fill;

@@ -61,8 +61,10 @@ Outcome run(void (*decoder)()) {
                          wa->pending_byte, wa->pending_bits,     wa->block_remaining,
                          wa->out_count,    wa->ring_fill,        wa->crc};
     std::memcpy(o.state, state, sizeof state);
-    // The loop ends only with the member complete, the window full.
-    if (wa->out_count < wa->member_size || wa->pending_bits >= 8) __builtin_trap();
+    // The loop ends only with the member complete, the window full, and
+    // never with more bytes than the header declares.
+    if (wa->out_count != wa->member_size || wa->pending_bits >= 8) __builtin_trap();
+    if (to_file && o.writes.bytes != wa->member_size) __builtin_trap();
   }
   if (fuzz_own_file_requested_end() > get_u32(header + 7)) __builtin_trap();
   return o;

@@ -28,6 +28,7 @@ void reference_decode_member() {
       continue;
     }
     uint32_t length = c - 253u;
+    if (length > wa->member_size - wa->out_count) length = wa->member_size - wa->out_count;
     uint32_t d = next_position();
     wa->out_count += length;
     uint32_t src = (wa->ring_fill - d - 1) & mask;

@@ -1,6 +1,8 @@
 // The block decoder: members packed by jlha, the fast loop against the
 // symbol-by-symbol reference, hand-made blocks and code-length lists,
 // flushes and progress, and the damaged members that end the program.
+#include <fcntl.h>
+
 #include <cstring>
 
 #include "support_decode.h"
@@ -134,16 +136,35 @@ TEST_F(BlockDecoder, MatchesOfEveryLengthAndShortDistance) {
   EXPECT_EQ(decoded(), std::string(256, 'Q') + "ab" + "aba" + std::string(10, 'a'));
 }
 
-TEST_F(BlockDecoder, MatchPastTheSizeIsCopiedWholeAndEmptyMemberWritesNothing) {
+TEST_F(BlockDecoder, MatchPastTheSizeIsCutThereAndEmptyMemberWritesNothing) {
   BitWriter w;
   put_constant_block(w, 1, 'z', 0, 4);
   put_constant_block(w, 1, 509, 0, 4);
-  use_member('5', w.bytes, 100);
-  EXPECT_EQ(decoded(), std::string(257, 'z'));
-  EXPECT_EQ(wa->out_count, 257u);
+  put_constant_block(w, 0, 509, 0, 4);
+  // In the careful steps (a short member) and in the runs of the loop.
+  for (uint32_t size : {100u, 200000u}) {
+    use_member('5', w.bytes, size);
+    EXPECT_EQ(decoded(), std::string(size, 'z'));
+    EXPECT_EQ(wa->out_count, size);
+  }
 
   use_member('5', w.bytes, 0);
   EXPECT_TRUE(progress_shown([this] { EXPECT_EQ(decoded(), ""); }).empty());
+}
+
+TEST_F(BlockDecoder, AMemberOfNearly4GiBStopsAtItsDeclaredSize) {
+  // A few bytes of blocks of 256-byte matches: the count of bytes would
+  // pass 2^32 within a match and start again from 0, and zero bytes (CRC 0)
+  // would be written without end.
+  BitWriter w;
+  for (int i = 0; i < 257; ++i) put_constant_block(w, 0, 509, 0, 4);
+  use_member('5', w.bytes, 0xFFFFFFFFu);
+  wa->output_file = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(wa->output_file, 0);
+  decode_member();
+  EXPECT_EQ(wa->out_count, 0xFFFFFFFFu);
+  EXPECT_EQ(wa->ring_fill, 0xFFFFu);  // the last flush: the declared size is reached
+  EXPECT_EQ(wa->crc, 0);
 }
 
 TEST_F(BlockDecoder, CodeLengthListsWithZeroRunAndUnaryEscape) {
