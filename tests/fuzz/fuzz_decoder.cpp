@@ -26,6 +26,7 @@ struct Outcome {
   char message[64];
   char captured[64];
   std::array<uint32_t, 6> state;
+  uint64_t read_end;  // how far into the packed data reads went
 };
 
 WorkArea* area;
@@ -65,7 +66,8 @@ Outcome run(void (*decoder)()) {
       __builtin_trap();
     if (to_file && o.writes.bytes != wa->member_size) __builtin_trap();
   }
-  if (fuzz_own_file_requested_end() > get_u32(header + 7)) __builtin_trap();
+  o.read_end = fuzz_own_file_requested_end();
+  if (o.read_end > get_u32(header + 7)) __builtin_trap();
   return o;
 }
 

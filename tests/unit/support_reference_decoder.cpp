@@ -48,9 +48,9 @@ void reference_decode_member() {
 }
 
 std::array<uint32_t, 6> decoder_state() {
-  uint32_t data_bits_left =
-      wa->packed_remaining != 0 ? wa->packed_remaining * 8 + wa->bit_count : 0xFFFFFFFFu;
-  return {data_bits_left,      uint32_t(wa->bit_word >> 48),
-          wa->block_remaining, wa->out_count,
-          wa->ring_fill,       wa->crc};
+  // The bits left of the data, plus any zero bytes taken past its end, in
+  // whole bytes: the phase is what both decoders must agree on.
+  uint32_t phase = (wa->packed_remaining * 8 + wa->bit_count) & 7;
+  return {phase,  uint32_t(wa->bit_word >> 48), wa->block_remaining, wa->out_count, wa->ring_fill,
+          wa->crc};
 }

@@ -11,8 +11,8 @@
 void reference_decode_member();
 
 // What of the decoder the program or the next member sees once a member is
-// decoded: where the stream stands (the data bits not yet taken while data
-// is left, and the next 16 bits), the block's codes left, the counts and
-// the CRC. How far in_buf has been taken into the bit reader's word is not
-// part of it: the runs take 8 bytes at a time.
+// decoded, beside the reads of the file: where the stream stands (its bit
+// phase and next 16 bits), the block's codes left, the counts and the CRC.
+// How far in_buf has been taken into the bit reader's word is not part of
+// it: the runs take 8 bytes at a time, the careful steps fewer.
 std::array<uint32_t, 6> decoder_state();
