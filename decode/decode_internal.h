@@ -49,10 +49,7 @@ struct Bits {
   uint32_t remaining;  // bytes of the member's data not yet taken into the word
 };
 
-// The bit reader's state as the work area keeps it between calls, and back.
-inline Bits load_bits() {
-  return Bits{wa->bit_word, wa->bit_count, wa->in_pos, wa->packed_remaining};
-}
+// The bit reader's state into the work area, where it stands after a member.
 inline void save_bits(const Bits& b) {
   wa->bit_word = b.word;
   wa->bit_count = b.count;

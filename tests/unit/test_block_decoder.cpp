@@ -124,7 +124,7 @@ TEST_F(BlockDecoder, SingleSymbolBlocksTakeNoBitsPerCode) {
   EXPECT_EQ(wa->crc, crc16_bitwise(expected.data(), expected.size()));
 }
 
-TEST_F(BlockDecoder, MatchesOfEveryLengthAndShortDistance) {
+TEST_F(BlockDecoder, MatchesOfEveryLengthShortDistanceAndAcrossTheRingsEnd) {
   // 256 bytes from the ring's last byte, left by an earlier member; "ab";
   // 3 bytes from distance value 1; 10 repeats of the previous byte.
   wa->ring[65535] = 'Q';
@@ -136,6 +136,22 @@ TEST_F(BlockDecoder, MatchesOfEveryLengthAndShortDistance) {
   put_constant_block(w, 1, 263, 0, 5);
   use_member('7', w.bytes, 256 + 2 + 3 + 10);
   EXPECT_EQ(decoded(), std::string(256, 'Q') + "ab" + "aba" + std::string(10, 'a'));
+
+  // Near the ring's end, where codes go one at a time: 65300 'a', then a
+  // match from 150 bytes past the fill (distance value 32768 + 32617), whose
+  // source wraps over the ring's end to the first 'a's of the member.
+  for (uint32_t i = 0; i < ring_capacity; ++i) wa->ring[i] = uint8_t('A' + i % 26);
+  std::string expected(65300, 'a');
+  for (uint32_t k = 0; k < 256; ++k) {
+    uint32_t from = (65450 + k) & 0xFFFF;
+    expected += from >= 65300 ? char(wa->ring[from]) : 'a';
+  }
+  BitWriter near_end;
+  put_constant_block(near_end, 65300, 'a', 0, 5);
+  put_constant_block(near_end, 1, 509, 16, 5);
+  near_end.put(32617, 15);
+  use_member('7', near_end.bytes, 65300 + 256);
+  EXPECT_TRUE(decoded() == expected);
 }
 
 TEST_F(BlockDecoder, MatchPastTheSizeIsCutThereAndEmptyMemberWritesNothing) {

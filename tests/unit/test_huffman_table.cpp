@@ -8,84 +8,51 @@
 
 namespace {
 
-struct Code {
-  std::vector<uint8_t> lengths;  // by symbol
-  std::vector<uint32_t> codes;   // canonical, by symbol
-};
-
-// The canonical codes of c's lengths: by length, then by symbol.
-void assign_codes(Code& c) {
-  c.codes.assign(c.lengths.size(), 0);
-  uint32_t next = 0;
-  for (int len = 1; len <= 16; ++len) {
-    for (size_t s = 0; s < c.lengths.size(); ++s)
-      if (c.lengths[s] == len) c.codes[s] = next++;
-    next <<= 1;
-  }
-}
-
-// A complete code of `used` of the symbols, with lengths up to 16: leaves
-// split at random from a single root, given to symbols at random.
-Code random_code(int symbol_count, int used, std::mt19937& random) {
-  std::vector<int> depths = {0};
+// Lengths of a complete code over `used` of the symbols, up to 16 bits:
+// leaves split at random from a single root, given to symbols at random.
+std::vector<uint8_t> random_code(int symbol_count, int used, std::mt19937& random) {
+  std::vector<uint8_t> depths = {0};
   while (int(depths.size()) < used) {
     size_t k = random() % depths.size();
-    if (depths[k] == 16) continue;
-    int d = ++depths[k];
-    depths.push_back(d);
+    if (depths[k] < 16) depths.push_back(++depths[k]);
   }
-  std::vector<int> symbols(static_cast<size_t>(symbol_count), 0);
-  for (int i = 0; i < symbol_count; ++i) symbols[size_t(i)] = i;
-  std::shuffle(symbols.begin(), symbols.end(), random);
-  Code c;
-  c.lengths.assign(size_t(symbol_count), 0);
-  for (size_t i = 0; i < depths.size(); ++i) c.lengths[size_t(symbols[i])] = uint8_t(depths[i]);
-  assign_codes(c);
-  return c;
+  depths.resize(size_t(symbol_count), 0);
+  std::shuffle(depths.begin(), depths.end(), random);
+  return depths;
 }
 
-class HuffmanTable : public DecodeTest {
- protected:
-  // Builds the table of c and decodes the symbols back from their codes.
-  void expect_round_trip(const Code& c, uint32_t main_bits, uint32_t* table, uint32_t capacity,
-                         std::mt19937& random) {
-    int symbol_count = int(c.lengths.size());
-    std::vector<uint32_t> message;
-    for (int s = 0; s < symbol_count; ++s)
-      if (c.lengths[size_t(s)] != 0) message.push_back(uint32_t(s));
-    for (int i = 0; i < 200; ++i) message.push_back(message[random() % message.size()]);
-    BitWriter w;
-    for (uint32_t s : message) w.put(c.codes[s], c.lengths[s]);
-    w.put(0, 16);
-    build_table(c.lengths.data(), symbol_count, main_bits, table, capacity, table_symbols);
-    start_bits('5', w.bytes);
-    for (uint32_t s : message) {
-      uint32_t e = table_entry(table, main_bits, bits.word);
-      ASSERT_EQ(entry_value(e), s);
-      ASSERT_EQ(entry_length(e), c.lengths[s]);
-      skip_bits(bits, entry_length(e));
-    }
-  }
-};
+using HuffmanTable = DecodeTest;
 
 TEST_F(HuffmanTable, RandomCompleteCodesDecodeBack) {
   std::mt19937 random(7);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 600; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    int used = 2 + int(random() % 509);
-    expect_round_trip(random_code(lit_symbols, used, random), lit_main_bits, wa->lit_table,
-                      lit_table_size, random);
-    expect_round_trip(random_code(19, 2 + int(random() % 18), random), small_main_bits,
-                      wa->small_table, small_table_size, random);
+    bool lit = round % 2 == 0;
+    std::vector<uint8_t> lengths = lit ? random_code(lit_symbols, 2 + int(random() % 509), random)
+                                       : random_code(19, 2 + int(random() % 18), random);
+    uint32_t main_bits = lit ? lit_main_bits : small_main_bits;
+    uint32_t* table = lit ? wa->lit_table : wa->small_table;
+    build_table(lengths.data(), int(lengths.size()), main_bits, table,
+                lit ? lit_table_size : small_table_size, table_symbols);
+    // Every symbol by its canonical code (by length, then by symbol).
+    BitWriter w;
+    std::vector<uint32_t> sent;
+    uint32_t next = 0;
+    for (int len = 1; len <= 16; ++len, next <<= 1)
+      for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] == len) {
+          w.put(next++, len);
+          sent.push_back(uint32_t(s));
+        }
+    w.put(0, 16);
+    start_bits('5', w.bytes);
+    for (uint32_t s : sent) {
+      uint32_t e = table_entry(table, main_bits, bits.word);
+      ASSERT_EQ(entry_value(e), s);
+      ASSERT_EQ(entry_length(e), lengths[s]);
+      skip_bits(bits, entry_length(e));
+    }
   }
-  // The longest chains: a code of every length, and its 16-bit pair.
-  Code chain;
-  chain.lengths.assign(lit_symbols, 0);
-  for (int k = 0; k <= 14; ++k) chain.lengths[size_t(k)] = uint8_t(k + 1);
-  chain.lengths[15] = chain.lengths[16] = 16;
-  assign_codes(chain);
-  std::mt19937 fixed(1);
-  expect_round_trip(chain, lit_main_bits, wa->lit_table, lit_table_size, fixed);
 }
 
 TEST_F(HuffmanTable, ListOfZerosKeepsTheSymbolsWithoutBits) {
