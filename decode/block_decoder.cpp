@@ -19,12 +19,13 @@
 
 namespace {
 
-// The literal/length entry that word starts with.
+// The entry of a code longer than the main table, out of the loop's way.
 __attribute__((noinline)) uint32_t long_lit_entry(const uint32_t* table, uint32_t e,
                                                   uint64_t word) {
   return subtable_entry(table, lit_main_bits, e, word);
 }
 
+// The literal/length entry that word starts with.
 inline __attribute__((always_inline)) uint32_t lit_entry_of(const uint32_t* table, uint64_t word) {
   uint32_t e = table[word >> (64 - lit_main_bits)];
   if (__builtin_expect((e & entry_link) != 0, 0)) e = long_lit_entry(table, e, word);
