@@ -5,13 +5,15 @@
 # For the tests, 32-bit Wine (wine32:i386, which runs kobrix-stub.exe) is
 # added where the kernel runs 32-bit programs, and left out, saying so, where
 # it does not; its Wine tests then skip with that reason. osslsigncode comes
-# from Debian 12 itself (2.5), which signs and verifies our installers.
+# from Debian 12 itself (2.5), which signs and verifies our installers;
+# locales brings the locale sources a Wine test compiles ja_JP.UTF-8 from.
 set -euo pipefail
 
 want=(cmake ninja-build g++ python3)
 if [ "${1:-build}" = test ]; then
   want+=(libgtest-dev clang libclang-rt-14-dev lhasa jlha-utils 7zip hyperfine mingw-w64 binutils-mingw-w64
-         lld wine64 xvfb xauth xdotool imagemagick x11-utils dosbox osslsigncode openssl)
+         lld wine64 xvfb xauth xdotool imagemagick x11-utils dosbox osslsigncode openssl
+         locales)
 else
   want+=(mingw-w64)
 fi
