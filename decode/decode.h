@@ -6,8 +6,6 @@
 
 #include "startup/work_area.h"
 
-constexpr uint16_t crc_polynomial = 0xA001;
-
 // ---- CRC-16 and bit input ----
 
 void build_crc_table(uint16_t polynomial);
