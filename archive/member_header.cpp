@@ -65,6 +65,7 @@ int locate_archive() {
 void parse_extended_header(uint8_t* data, uint16_t size) {
   uint8_t* body = data + 1;
   uint16_t length = uint16_t(size - ext_overhead);
+  bool windows_fields = os_keeps_windows_fields(wa->header[header_os_at]);
   switch (data[0]) {
     case ext_header_crc:
       if (length >= 2) {
@@ -81,10 +82,10 @@ void parse_extended_header(uint8_t* data, uint16_t size) {
       wa->dir_name_len = length;
       break;
     case ext_attributes:
-      if (length >= 2 && os_keeps_windows_fields(wa->header[header_os_at])) wa->attributes = get_u16(body);
+      if (length >= 2 && windows_fields) wa->attributes = get_u16(body);
       break;
     case ext_windows_times:
-      if (length >= 24 && os_keeps_windows_fields(wa->header[header_os_at])) {
+      if (length >= 24 && windows_fields) {
         // Creation, last write, last access.
         int32_t* const times[3] = {&wa->time_created, &wa->time_written, &wa->time_accessed};
         for (int k = 0; k < 3; ++k) {
