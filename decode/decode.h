@@ -6,6 +6,8 @@
 
 #include "startup/work_area.h"
 
+// crc_polynomial and the CRC-16 itself: format/lzh_format.h.
+
 // ---- CRC-16 and bit input ----
 
 void build_crc_table(uint16_t polynomial);
