@@ -26,6 +26,20 @@ size_t FileSource::read(uint8_t* buffer, size_t size) {
   }
 }
 
+size_t FileSource::read_at(uint64_t offset, uint8_t* buffer, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd_, buffer + done, size - done, static_cast<off_t>(offset + done));
+    if (n == 0) break;
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (errno != EINTR) {
+      throw PackError(about_file(path_, "cannot be read: " + system_error_text()));
+    }
+  }
+  return done;
+}
+
 std::vector<uint8_t> read_whole_file(const std::string& path) {
   FileSource source(path);
   std::vector<uint8_t> data;

@@ -18,6 +18,8 @@ class FileSource : public ByteSource {
   FileSource& operator=(const FileSource&) = delete;
 
   size_t read(uint8_t* buffer, size_t size) override;
+  // Reads size bytes at offset, fewer only where the file ends; throws PackError.
+  size_t read_at(uint64_t offset, uint8_t* buffer, size_t size);
 
  private:
   std::string path_;

@@ -1,34 +1,95 @@
 #include "pack/match_finder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "pack/lzh_format.h"
 
 namespace pack {
 
-MatchFinder::MatchFinder(int dict_bits, int depth)
-    : window_(1u << dict_bits), depth_(depth), hash_bits_(std::max(12, std::min(dict_bits, 16))) {
+MatchFinder::MatchFinder(int dict_bits, int depth, int nice_length, int good_length)
+    : window_(1u << dict_bits),
+      depth_(depth),
+      nice_(static_cast<uint32_t>(std::max(nice_length, min_match))),
+      good_(static_cast<uint32_t>(std::max(good_length, min_match))),
+      hash_bits_(std::max(12, std::min(dict_bits, 16))) {
   head_.assign(size_t(1) << hash_bits_, 0);
+  head3_.assign(size_t(1) << hash_bits_, 0);
   tree_.assign(2 * size_t(window_), 0);
 }
 
 void MatchFinder::reset() {
-  std::fill(head_.begin(), head_.end(), 0);
+  // Positions are numbered on from the last ones, a window further: the old ones are
+  // then too far back to be used. The tables are cleared only when the numbers run out.
+  base_ += high_ + window_;
+  high_ = 0;
+  if (base_ >= 0x80000000u) {
+    std::fill(head_.begin(), head_.end(), 0);
+    std::fill(head3_.begin(), head3_.end(), 0);
+    std::fill(tree_.begin(), tree_.end(), 0);
+    base_ = 0;
+  }
 }
 
 int MatchFinder::find(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Match* out) {
-  return search<true>(cur, pos, len_limit, out);
+  return search<true>(cur, pos, len_limit, out, 0, 0);
 }
 
-void MatchFinder::skip(const uint8_t* cur, uint32_t pos, uint32_t len_limit) {
-  search<false>(cur, pos, len_limit, nullptr);
+void MatchFinder::skip(const uint8_t* cur, uint32_t at, uint32_t len_limit, uint32_t known_delta,
+                       uint32_t known_length) {
+  // Inside a long match the newest string of the same four bytes is mostly the one the
+  // match repeats, equal as far as the tree compares: the new node takes its place, as
+  // the search would, without the search.
+  if (known_delta != 0 && len_limit >= 4 && known_length >= std::min(len_limit, nice_)) {
+    const uint32_t pos = base_ + at;
+    uint32_t key4;
+    std::memcpy(&key4, cur, 4);
+    const uint32_t hash = (key4 * 2654435761u) >> (32 - hash_bits_);
+    if (head_[hash] != 0 && head_[hash] == pos + 1 - known_delta) {
+      const uint32_t key3 = uint32_t(cur[0]) | (uint32_t(cur[1]) << 8) | (uint32_t(cur[2]) << 16);
+      head3_[(key3 * 2654435761u) >> (32 - hash_bits_)] = pos + 1;
+      head_[hash] = pos + 1;
+      high_ = at + 1;
+      const uint32_t* old = &tree_[2 * ((pos - known_delta) & (window_ - 1))];
+      uint32_t* node = &tree_[2 * (pos & (window_ - 1))];
+      node[0] = old[0];
+      node[1] = old[1];
+      return;
+    }
+  }
+  search<false>(cur, at, len_limit, nullptr, known_delta, known_length);
 }
 
 template <bool report>
-int MatchFinder::search(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Match* out) {
+int MatchFinder::search(const uint8_t* cur, uint32_t at, uint32_t len_limit, Match* out,
+                        uint32_t known_delta, uint32_t known_length) {
   if (len_limit < static_cast<uint32_t>(min_match)) return 0;
-  const uint32_t key = (uint32_t(cur[0]) << 16) | (uint32_t(cur[1]) << 8) | cur[2];
-  const uint32_t hash = (key * 2654435761u) >> (32 - hash_bits_);
+  high_ = at + 1;
+  const uint32_t pos = base_ + at;
+  const uint32_t compare_limit = std::min(len_limit, nice_);
+  uint32_t best = min_match - 1;
+  int found = 0;
+
+  // Matches of three bytes: the newest string that begins with the same three.
+  const uint32_t key3 = uint32_t(cur[0]) | (uint32_t(cur[1]) << 8) | (uint32_t(cur[2]) << 16);
+  const uint32_t hash3 = (key3 * 2654435761u) >> (32 - hash_bits_);
+  const uint32_t candidate3 = head3_[hash3];
+  head3_[hash3] = pos + 1;
+  if (report && candidate3 != 0) {
+    const uint32_t delta = pos + 1 - candidate3;
+    if (delta < window_ && std::memcmp(cur - delta, cur, 3) == 0) {
+      best = min_match;
+      out[0].length = static_cast<uint16_t>(min_match);
+      out[0].distance = static_cast<uint16_t>(delta - 1);
+      found = 1;
+    }
+  }
+  if (len_limit < 4) return found;
+
+  // Longer ones: the tree of the strings that begin with the same four bytes.
+  uint32_t key4;
+  std::memcpy(&key4, cur, 4);
+  const uint32_t hash = (key4 * 2654435761u) >> (32 - hash_bits_);
   uint32_t candidate = head_[hash];  // position + 1
   head_[hash] = pos + 1;
 
@@ -36,8 +97,6 @@ int MatchFinder::search(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Ma
   uint32_t* left = &tree_[2 * slot];       // receives the next smaller string
   uint32_t* right = &tree_[2 * slot + 1];  // receives the next greater string
   uint32_t left_len = 0, right_len = 0;    // bytes known equal on either side
-  uint32_t best = min_match - 1;
-  int found = 0;
   int budget = depth_;
 
   for (;;) {
@@ -51,16 +110,21 @@ int MatchFinder::search(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Ma
     const uint8_t* other = cur - delta;
     uint32_t* pair = &tree_[2 * ((pos - delta) & (window_ - 1))];
     uint32_t len = std::min(left_len, right_len);
-    if (other[len] == cur[len]) {
-      while (++len < len_limit && other[len] == cur[len]) {
-      }
+    if (delta == known_delta) len = std::max(len, std::min(known_length, compare_limit));
+    if (len >= compare_limit || other[len] == cur[len]) {
+      if (len < compare_limit) len = common_length(cur, other, len + 1, compare_limit);
+      // a good match leaves a quarter of the search to look for a better one
+      if (len >= good_ && budget > depth_ / 4) budget = depth_ / 4;
       if (report && len > best) {
-        best = len;
-        out[found].length = static_cast<uint16_t>(len);
+        // a match of the nice length is the last one: it goes on as far as it can
+        const uint32_t whole =
+            len >= compare_limit ? common_length(cur, other, len, len_limit) : len;
+        best = whole;
+        out[found].length = static_cast<uint16_t>(whole);
         out[found].distance = static_cast<uint16_t>(delta - 1);
         ++found;
       }
-      if (len >= len_limit) {
+      if (len >= compare_limit) {
         // Equal as far as can be compared: the new node takes over the old one's children.
         *left = pair[0];
         *right = pair[1];
@@ -81,7 +145,9 @@ int MatchFinder::search(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Ma
   }
 }
 
-template int MatchFinder::search<true>(const uint8_t*, uint32_t, uint32_t, Match*);
-template int MatchFinder::search<false>(const uint8_t*, uint32_t, uint32_t, Match*);
+template int MatchFinder::search<true>(const uint8_t*, uint32_t, uint32_t, Match*, uint32_t,
+                                       uint32_t);
+template int MatchFinder::search<false>(const uint8_t*, uint32_t, uint32_t, Match*, uint32_t,
+                                        uint32_t);
 
 }  // namespace pack

@@ -1,26 +1,43 @@
 #include "pack/match_pipeline.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <exception>
 
 #include "pack/file_source.h"
+#include "pack/member_encoder.h"
 #include "pack/pack_error.h"
 
 namespace pack {
-namespace {
 
-// Segments in flight: one being coded, one being matched, and room for the two threads
-// to run at different speeds for a while (members differ in which half costs more).
-constexpr int segments_in_flight = 8;
-
-struct Stopped {};
-
-}  // namespace
+int available_cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 MatchPipeline::MatchPipeline(const Method& method, const EncoderTuning& tuning,
-                             std::vector<std::string> paths)
-    : matcher_(method, tuning), paths_(std::move(paths)) {
-  for (int i = 0; i < segments_in_flight; ++i) free_.push_back(std::make_unique<SegmentWork>());
-  thread_ = std::thread([this] { run(); });
+                             std::vector<PipelineMember> members, int threads)
+    : method_(method), tuning_(tuning), members_(std::move(members)) {
+  // Every member has a unit, an empty one too: its reading checks that the file is
+  // still as long as it was listed.
+  for (size_t m = 0; m < members_.size(); ++m) {
+    first_unit_.push_back(jobs_.size());
+    const uint64_t size = members_[m].size;
+    uint64_t start = 0;
+    do {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(tuning.unit, size - start));
+      jobs_.push_back({m, start, n, start + n == size});
+      start += n;
+    } while (start < size);
+  }
+  first_unit_.push_back(jobs_.size());
+  done_.resize(jobs_.size());
+  // Each thread codes one unit while the writer has a few more to take.
+  const size_t count = std::min<size_t>(std::max(threads, 1), jobs_.size());
+  ahead_ = 2 * count;
+  for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
 }
 
 MatchPipeline::~MatchPipeline() {
@@ -29,80 +46,53 @@ MatchPipeline::~MatchPipeline() {
     stopping_ = true;
   }
   changed_.notify_all();
-  thread_.join();
+  for (std::thread& thread : threads_) thread.join();
 }
 
-std::unique_ptr<SegmentWork> MatchPipeline::take_free() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return stopping_ || !free_.empty(); });
-  if (stopping_) throw Stopped();
-  std::unique_ptr<SegmentWork> work = std::move(free_.back());
-  free_.pop_back();
-  return work;
-}
-
-void MatchPipeline::push(PipelineItem item) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ready_.push_back(std::move(item));
-  }
-  changed_.notify_all();
-}
-
-void MatchPipeline::run() {
-  size_t member = 0;
+void MatchPipeline::code(const Job& job, UnitEncoder& encoder, UnitResult* result) {
+  const std::string& path = members_[job.member].path;
   try {
-    for (; member < paths_.size(); ++member) {
-      FileSource source(paths_[member]);
-      matcher_.start(&source);
-      for (;;) {
-        std::unique_ptr<SegmentWork> work = take_free();
-        if (!matcher_.next(work.get())) {
-          recycle(std::move(work));
-          break;
-        }
-        PipelineItem item;
-        item.member = member;
-        item.work = std::move(work);
-        push(std::move(item));
-      }
-      PipelineItem item;
-      item.kind = PipelineItem::end;
-      item.member = member;
-      item.size = matcher_.size();
-      item.crc = matcher_.crc();
-      push(std::move(item));
+    FileSource source(path);
+    result->prime = unit_prime(method_, job.start);
+    const size_t wanted = size_t(result->prime) + job.size;
+    result->input.resize(wanted);
+    uint8_t beyond;
+    if (source.read_at(job.start - result->prime, result->input.data(), wanted) != wanted ||
+        (job.last && source.read_at(job.start + job.size, &beyond, 1) != 0)) {
+      throw PackError(about_file(path, "changed while it was being packed"));
     }
-  } catch (const Stopped&) {
+    encoder.encode(result->input.data(), result->prime, job.size, &result->bits);
   } catch (const PackError& e) {
-    fail(member, e.what());
+    result->error = e.what();
   } catch (const std::exception& e) {
-    fail(member, about_file(paths_[member], e.what()));
+    result->error = about_file(path, e.what());
   }
 }
 
-void MatchPipeline::fail(size_t member, const std::string& error) {
-  PipelineItem item;
-  item.kind = PipelineItem::failure;
-  item.member = member;
-  item.error = error;
-  push(std::move(item));
-}
-
-PipelineItem MatchPipeline::next() {
+void MatchPipeline::work() {
+  UnitEncoder encoder(method_, tuning_);
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return !ready_.empty(); });
-  PipelineItem item = std::move(ready_.front());
-  ready_.pop_front();
-  return item;
+  for (;;) {
+    changed_.wait(
+        lock, [this] { return stopping_ || (next_ < jobs_.size() && next_ - taken_ < ahead_); });
+    if (stopping_) return;
+    const size_t u = next_++;
+    lock.unlock();
+    std::unique_ptr<UnitResult> result(new UnitResult);
+    code(jobs_[u], encoder, result.get());
+    lock.lock();
+    done_[u] = std::move(result);
+    changed_.notify_all();
+  }
 }
 
-void MatchPipeline::recycle(std::unique_ptr<SegmentWork> work) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    free_.push_back(std::move(work));
-  }
+std::unique_ptr<UnitResult> MatchPipeline::take(size_t u) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this, u] { return done_[u] != nullptr; });
+  std::unique_ptr<UnitResult> result = std::move(done_[u]);
+  taken_ = u + 1;
   changed_.notify_all();
+  return result;
 }
 
 }  // namespace pack

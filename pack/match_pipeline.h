@@ -1,57 +1,76 @@
-// Runs the match finding of the members on a thread of its own, a few segments ahead
-// of the coding on the calling thread.
+// Codes the units of the members on worker threads, a few units ahead of the writer,
+// and hands the results out in order. The output does not depend on the number of
+// threads or on which thread coded what: every unit is coded on its own.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "pack/bit_writer.h"
 #include "pack/segment_matcher.h"
 
 namespace pack {
 
-struct PipelineItem {
-  enum Kind { segment, end, failure } kind = segment;
-  size_t member = 0;                  // index into the paths given
-  std::unique_ptr<SegmentWork> work;  // segment: the segment's bytes and matches
-  uint64_t size = 0;                  // end: bytes read
-  uint16_t crc = 0;                   // end: their CRC-16
-  std::string error;                  // failure: what went wrong
+struct UnitResult {
+  std::string error;           // not empty: the unit could not be coded
+  std::vector<uint8_t> input;  // the unit's bytes behind its dictionary
+  uint32_t prime = 0;          // bytes of the dictionary
+  CodedBits bits;
+};
+
+// A file to compress and its size when it was listed; it is read in units of that.
+struct PipelineMember {
+  std::string path;
+  uint64_t size = 0;
 };
 
 class MatchPipeline {
  public:
-  // Reads paths in order and finds their matches.
-  MatchPipeline(const Method& method, const EncoderTuning& tuning, std::vector<std::string> paths);
-  ~MatchPipeline();  // stops the thread
+  MatchPipeline(const Method& method, const EncoderTuning& tuning,
+                std::vector<PipelineMember> members, int threads);
+  ~MatchPipeline();  // stops the threads
   MatchPipeline(const MatchPipeline&) = delete;
   MatchPipeline& operator=(const MatchPipeline&) = delete;
 
-  // The next item, in member order; waits for it.
-  PipelineItem next();
-  // Hands a segment back once it is coded.
-  void recycle(std::unique_ptr<SegmentWork> work);
+  // The units of member m are numbers first_unit(m) to first_unit(m + 1) - 1.
+  size_t first_unit(size_t member) const { return first_unit_[member]; }
+  // Member offset where unit u ends.
+  uint64_t unit_end(size_t u) const { return jobs_[u].start + jobs_[u].size; }
+
+  // The result of unit u, units taken in order; waits for it.
+  std::unique_ptr<UnitResult> take(size_t u);
 
  private:
-  void run();
-  std::unique_ptr<SegmentWork> take_free();
-  void push(PipelineItem item);
-  // Ends the items with the error that stopped the reading of a member.
-  void fail(size_t member, const std::string& error);
+  struct Job {
+    size_t member;
+    uint64_t start;
+    uint32_t size;
+    bool last;  // the member's last unit: the file must end behind it
+  };
+  void work();
+  void code(const Job& job, class UnitEncoder& encoder, UnitResult* result);
 
-  SegmentMatcher matcher_;
-  std::vector<std::string> paths_;
+  Method method_;
+  EncoderTuning tuning_;
+  std::vector<PipelineMember> members_;
+  std::vector<Job> jobs_;
+  std::vector<size_t> first_unit_;
+  std::vector<std::unique_ptr<UnitResult>> done_;
+  size_t ahead_;      // units handed out and not yet taken, at most
+  size_t next_ = 0;   // the next unit to hand out
+  size_t taken_ = 0;  // units taken by the writer
+  bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<PipelineItem> ready_;
-  std::vector<std::unique_ptr<SegmentWork>> free_;
-  bool stopping_ = false;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 };
+
+// The number of processors this process may run on.
+int available_cores();
 
 }  // namespace pack

@@ -46,20 +46,15 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
 }
 
 void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
-                          const CostModel& model, std::vector<Token>* out) {
-  const CostModel* models[1] = {&model};
-  const uint32_t ends[1] = {to};
-  parse(data, from, to, cache, models, ends, out);
-}
-
-void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
                           const CostModel* const* models, const uint32_t* model_ends,
                           std::vector<Token>* out) {
   const uint32_t span = to - from;
   if (span == 0) return;
-  price_.assign(span + 1, UINT32_MAX);
-  step_.resize(span + 1);
-  price_[0] = 0;
+  // node_[i]: the least price of the first i bytes (high half) and the last token of
+  // that way there (low half). Keeping the least of such numbers needs no branch; of
+  // two ways of one price, the one whose last token is the smaller number is kept.
+  node_.assign(span + 1, UINT64_MAX);
+  node_[0] = 0;
   size_t which = 0;
   while (model_ends[which] <= from) ++which;
   const CostModel* model = models[which];
@@ -70,33 +65,39 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
       model = models[which];
       length_price = model->literal + length_symbol(0);
     }
-    const uint32_t base = price_[i];
-    const uint32_t literal = base + model->literal[data[from + i]];
-    if (literal < price_[i + 1]) {
-      price_[i + 1] = literal;
-      step_[i + 1] = Token{data[from + i], 0};
-    }
+    const uint64_t base = node_[i] >> 32;
+    const uint8_t byte = data[from + i];
+    node_[i + 1] =
+        std::min(node_[i + 1], ((base + model->literal[byte]) << 32) | (uint64_t(byte) << 16));
     const uint32_t room = span - i;
     uint32_t shorter = min_match - 1;
     const Match* pair = cache.pairs.data() + cache.first[from + i];
     const Match* end = cache.pairs.data() + cache.first[from + i + 1];
+    uint32_t jump = 0;
     for (; pair < end && shorter < room; ++pair) {
       const uint32_t longest = std::min<uint32_t>(pair->length, room);
-      const uint32_t with_position = base + model->position[position_symbol(pair->distance)];
-      uint32_t* target = &price_[i];
+      if (pair->length >= cache.nice_length) {
+        // Taken whole: the positions inside it have no matches of their own, and the
+        // parse goes on behind it.
+        shorter = longest - 1;
+        jump = longest - 1;
+      }
+      // base price and token of length 0; each length adds its price and its symbol
+      const uint64_t start = ((base + model->position[position_symbol(pair->distance)]) << 32) |
+                             (uint64_t(length_symbol(0)) << 16) | pair->distance;
+      uint64_t* target = &node_[i];
       for (uint32_t len = shorter + 1; len <= longest; ++len) {
-        const uint32_t candidate = with_position + length_price[len];
-        if (candidate < target[len]) {
-          target[len] = candidate;
-          step_[i + len] = Token{static_cast<uint16_t>(length_symbol(len)), pair->distance};
-        }
+        const uint64_t candidate =
+            start + (uint64_t(length_price[len]) << 32) + (uint64_t(len) << 16);
+        target[len] = std::min(target[len], candidate);
       }
       shorter = longest;
     }
+    i += jump;
   }
   reversed_.clear();
   for (uint32_t at = span; at > 0;) {
-    const Token& t = step_[at];
+    const Token t{static_cast<uint16_t>(node_[at] >> 16), static_cast<uint16_t>(node_[at])};
     reversed_.push_back(t);
     at -= token_input_length(t);
   }

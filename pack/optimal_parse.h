@@ -13,9 +13,11 @@ namespace pack {
 
 // The matches found at every position of a segment: those of position i are
 // pairs[first[i] .. first[i + 1] - 1], in increasing length.
+// A pair of nice_length or more is taken whole: its shorter lengths are not weighed.
 struct MatchCache {
   std::vector<uint32_t> first;
   std::vector<Match> pairs;
+  uint32_t nice_length = max_match;
 };
 
 // Price of every literal/length symbol and every position symbol (extra bits included),
@@ -31,20 +33,15 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
                                  const Method& method, CostModel* model);
 
 // Parses data[from .. to) (indices into the segment that cache describes) at the least
-// cost under model, matches cut at `to`; appends the tokens to out.
+// cost, matches cut at `to`; appends the tokens to out. A token is priced by the model
+// of the block it starts in, models[k] serving the positions before model_ends[k].
 class OptimalParser {
  public:
-  void parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
-             const CostModel& model, std::vector<Token>* out);
-
-  // The same with a model for each block: a token is priced by the model of the block
-  // it starts in, models[k] serving the positions before model_ends[k].
   void parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
              const CostModel* const* models, const uint32_t* model_ends, std::vector<Token>* out);
 
  private:
-  std::vector<uint32_t> price_;
-  std::vector<Token> step_;  // the last token of the best way to each position
+  std::vector<uint64_t> node_;  // the price of the best way to each position, its last token
   std::vector<Token> reversed_;
 };
 

@@ -1,6 +1,8 @@
 #include "pack/pack_options.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <exception>
 
 #include "pack/pack_error.h"
 
@@ -28,6 +30,9 @@ const char usage_text[] =
     "  --message FILE         text shown as a Yes/No question before anything else\n"
     "  --script FILE          installation script\n"
     "  --method M             lh0, lh5, lh6 or lh7 (default lh7)\n"
+    "  --level N              1 (fastest) to 9 (smallest archive); default 6\n"
+    "  --threads N            threads that compress, at most one per core (default);\n"
+    "                         the archive is the same whatever their number\n"
     "  --archive FILE.lzh     put this archive behind the stub as it stands (no PATHs)\n"
     "  --codepage N           Windows code page of names and texts (default 932); the\n"
     "                         runner's --codepage must match\n"
@@ -144,6 +149,22 @@ PackOptions parse_options(const std::vector<std::string>& args) {
         throw UsageError(arg + ": \"" + number + "\" is not a code page number");
       }
       options.code_page = static_cast<unsigned>(value);
+    } else if (arg == "--level" || arg == "--threads") {
+      const std::string text = take_value();
+      const int low = 1, high = arg == "--level" ? 9 : 256;
+      size_t used = 0;
+      int n = 0;
+      try {
+        n = std::stoi(text, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used == 0 || used != text.size() || !std::isdigit(static_cast<unsigned char>(text[0])) ||
+          n < low || n > high) {
+        throw UsageError(arg + ": \"" + text + "\" is not a number from " + std::to_string(low) +
+                         " to " + std::to_string(high));
+      }
+      (arg == "--level" ? options.level : options.threads) = n;
     } else if (arg == "--archive") {
       options.archive = take_value();
     } else if (arg == "-h" || arg == "--help") {

@@ -26,6 +26,8 @@ struct PackOptions {
   bool restore_attributes = false;
   std::string message, script;  // files for the members "!" and "$"
   char method = '7';
+  int level = 6;                           // compression level, 1 (fastest) to 9 (smallest)
+  int threads = 0;                         // threads that compress; 0: one per core
   std::string archive;                     // an existing archive to put behind the stub
   unsigned code_page = default_code_page;  // of names and texts
   std::vector<InputPath> inputs;

@@ -10,23 +10,34 @@ SegmentCoder::SegmentCoder(const Method& method, const EncoderTuning& tuning)
     : method_(method), tuning_(tuning) {}
 
 void SegmentCoder::start() {
-  have_model_ = false;
   bits_ = BitWriter();
 }
 
-void SegmentCoder::greedy_parse(const SegmentWork& work, std::vector<Token>* tokens) {
-  const uint32_t span = static_cast<uint32_t>(work.bytes.size());
-  const MatchCache& cache = work.cache;
+namespace {
+
+// The longest match at position i worth taking: three bytes from far back cost more
+// than three literals.
+const Match* worth_taking(const MatchCache& cache, uint32_t i) {
+  const uint32_t first = cache.first[i], last = cache.first[i + 1];
+  if (last == first) return nullptr;
+  const Match& m = cache.pairs[last - 1];
+  return m.length == min_match && m.distance >= 4096 ? nullptr : &m;
+}
+
+}  // namespace
+
+void SegmentCoder::greedy_parse(const uint8_t* data, uint32_t span, const MatchCache& cache,
+                                std::vector<Token>* tokens) {
+  // The longest match at each step, unless the next byte begins a longer one.
   for (uint32_t i = 0; i < span;) {
-    const uint32_t first = cache.first[i], last = cache.first[i + 1];
-    const uint32_t length =
-        last > first ? std::min<uint32_t>(cache.pairs[last - 1].length, span - i) : 0;
-    if (length >= static_cast<uint32_t>(min_match)) {
-      tokens->push_back(
-          Token{static_cast<uint16_t>(length_symbol(length)), cache.pairs[last - 1].distance});
+    const Match* m = worth_taking(cache, i);
+    const uint32_t length = m ? std::min<uint32_t>(m->length, span - i) : 0;
+    const Match* next = length != 0 && i + 1 < span ? worth_taking(cache, i + 1) : nullptr;
+    if (length >= static_cast<uint32_t>(min_match) && !(next && next->length > length)) {
+      tokens->push_back(Token{static_cast<uint16_t>(length_symbol(length)), m->distance});
       i += length;
     } else {
-      tokens->push_back(Token{work.bytes[i], 0});
+      tokens->push_back(Token{data[i], 0});
       ++i;
     }
   }
@@ -41,24 +52,12 @@ void SegmentCoder::write_tokens(const Token* tokens, size_t count) {
   }
 }
 
-void SegmentCoder::take_bytes(std::vector<uint8_t>* out) {
-  bits_.take_whole_bytes(&scratch_);
-  out->insert(out->end(), scratch_.begin(), scratch_.end());
-}
-
-void SegmentCoder::code(const SegmentWork& work, std::vector<uint8_t>* out) {
-  const uint32_t span = static_cast<uint32_t>(work.bytes.size());
-  const uint8_t* data = work.bytes.data();
+void SegmentCoder::code(const uint8_t* data, uint32_t span, const MatchCache& cache) {
   uint32_t literal_freq[literal_alphabet], position_freq[max_position_alphabet];
 
-  // A first parse decides where blocks end: priced like the segment before, or greedy
-  // in a member's first segment.
+  // A first, greedy parse decides where blocks end.
   tokens_.clear();
-  if (have_model_) {
-    parser_.parse(data, 0, span, work.cache, model_, &tokens_);
-  } else {
-    greedy_parse(work, &tokens_);
-  }
+  greedy_parse(data, span, cache, &tokens_);
   std::vector<size_t> token_ends = split_blocks(tokens_.data(), tokens_.size());
   const size_t blocks = token_ends.size();
   input_ends_.assign(blocks, 0);
@@ -85,8 +84,7 @@ void SegmentCoder::code(const SegmentWork& work, std::vector<uint8_t>* out) {
       begin = token_ends[b];
     }
     block_tokens_.clear();
-    parser_.parse(data, 0, span, work.cache, model_pointers_.data(), input_ends_.data(),
-                  &block_tokens_);
+    parser_.parse(data, 0, span, cache, model_pointers_.data(), input_ends_.data(), &block_tokens_);
     tokens_.swap(block_tokens_);
     size_t t = 0;
     uint32_t pos = 0;
@@ -102,18 +100,6 @@ void SegmentCoder::code(const SegmentWork& work, std::vector<uint8_t>* out) {
     write_tokens(tokens_.data() + begin, token_ends[b] - begin);
     begin = token_ends[b];
   }
-  // The next segment's first parse is priced by the last block.
-  const size_t last_begin = blocks > 1 ? token_ends[blocks - 2] : 0;
-  count_symbols(tokens_.data() + last_begin, tokens_.size() - last_begin, literal_freq,
-                position_freq);
-  cost_model_from_frequencies(literal_freq, position_freq, method_, &model_);
-  have_model_ = true;
-  take_bytes(out);
-}
-
-void SegmentCoder::finish(std::vector<uint8_t>* out) {
-  bits_.flush();
-  take_bytes(out);
 }
 
 }  // namespace pack

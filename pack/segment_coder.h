@@ -1,5 +1,5 @@
-// The second half of compressing a member: parses each segment at the least cost,
-// splits it into blocks and writes them.
+// The second half of compressing a unit of a member: parses each segment at the least
+// cost, splits it into blocks and writes them.
 #pragma once
 
 #include <cstdint>
@@ -16,31 +16,28 @@ class SegmentCoder {
  public:
   SegmentCoder(const Method& method, const EncoderTuning& tuning);
 
-  // Starts a member.
+  // Starts a unit.
   void start();
 
-  // Codes the next segment of the member; appends the finished bytes to out.
-  void code(const SegmentWork& work, std::vector<uint8_t>* out);
+  // Codes the next segment of the unit: data[0 .. span), whose matches are in cache.
+  void code(const uint8_t* data, uint32_t span, const MatchCache& cache);
 
-  // Ends the member: appends the last bits, padded to a byte.
-  void finish(std::vector<uint8_t>* out);
+  // Ends the unit: hands out its bits.
+  void finish(CodedBits* out) { bits_.take(out); }
 
  private:
-  void greedy_parse(const SegmentWork& work, std::vector<Token>* tokens);
+  void greedy_parse(const uint8_t* data, uint32_t span, const MatchCache& cache,
+                    std::vector<Token>* tokens);
   void write_tokens(const Token* tokens, size_t count);
-  void take_bytes(std::vector<uint8_t>* out);
 
   Method method_;
   EncoderTuning tuning_;
   OptimalParser parser_;
   BitWriter bits_;
-  CostModel model_;
-  bool have_model_ = false;
   std::vector<Token> tokens_, block_tokens_;
   std::vector<uint32_t> input_ends_;  // where each block's input ends
   std::vector<CostModel> models_;
   std::vector<const CostModel*> model_pointers_;
-  std::vector<uint8_t> scratch_;
 };
 
 }  // namespace pack

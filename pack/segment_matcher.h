@@ -1,5 +1,5 @@
-// The first half of compressing a member: reads its bytes, keeps the dictionary and
-// finds the matches of every position, a segment at a time.
+// The first half of compressing a stretch of input: the matches of every position of a
+// segment, found in the dictionary before it.
 #pragma once
 
 #include <cstddef>
@@ -19,46 +19,30 @@ class ByteSource {
   virtual size_t read(uint8_t* buffer, size_t size) = 0;
 };
 
+constexpr int min_level = 1;
+constexpr int max_level = 9;
+constexpr int default_level = 6;  // the defaults of EncoderTuning
+
 struct EncoderTuning {
   int search_depth = 24;        // tree nodes visited per position
   int nice_length = 96;         // a match at least this long is taken without weighing others
-  int rounds = 2;               // parses of each block, each priced by the one before
+  int good_length = 32;         // a match this long cuts the rest of the search to a quarter
+  int rounds = 2;               // parses of each segment, each priced by the one before
   uint32_t segment = 1u << 18;  // input parsed and split into blocks at a time
+  // A member is coded in units of this many bytes, each on its own with the bytes
+  // before it as its dictionary, so that units can be coded on several threads; the
+  // output depends on this size, never on the number of threads.
+  uint32_t unit = 1u << 20;
 };
 
-// One segment of a member: its bytes and the matches found at each of them.
-struct SegmentWork {
-  std::vector<uint8_t> bytes;
-  MatchCache cache;
-  uint64_t end = 0;  // bytes of the member up to the end of this segment
-};
+// The tuning of a compression level, min_level (fastest) to max_level (smallest).
+EncoderTuning tuning_for_level(int level);
 
-class SegmentMatcher {
- public:
-  SegmentMatcher(const Method& method, const EncoderTuning& tuning);
-
-  // Starts a member with an empty dictionary.
-  void start(ByteSource* source);
-
-  // The next segment of the member; false once the member has ended. Throws
-  // std::runtime_error when the member reaches 4 GiB, and whatever the source throws.
-  bool next(SegmentWork* work);
-
-  uint64_t size() const { return size_; }  // bytes read so far
-  uint16_t crc() const { return crc_; }    // their CRC-16
-
- private:
-  EncoderTuning tuning_;
-  uint32_t window_;
-  MatchFinder finder_;
-  ByteSource* source_ = nullptr;
-  std::vector<uint8_t> data_;  // data_[0] is the byte at position base_
-  size_t fill_ = 0;            // valid bytes in data_
-  uint32_t base_ = 0;
-  uint32_t next_start_ = 0;  // where the next segment begins
-  bool at_end_ = false;
-  uint64_t size_ = 0;
-  uint16_t crc_ = 0;
-};
+// Finds the matches of positions [start, end) of data, whose bytes are readable up to
+// data_end, and enters every position into the finder (positions before start must
+// have been entered). Behind a match of the nice length or longer the positions are
+// only entered and get no matches: the parse takes such a match whole.
+void find_segment_matches(MatchFinder& finder, const uint8_t* data, uint32_t start, uint32_t end,
+                          uint32_t data_end, int nice_length, MatchCache* cache);
 
 }  // namespace pack

@@ -1,5 +1,6 @@
 #include "pack/sfx_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -9,7 +10,6 @@
 #include "pack/match_pipeline.h"
 #include "pack/member_encoder.h"
 #include "pack/pack_error.h"
-#include "pack/segment_coder.h"
 #include "pack/settings_record.h"
 
 namespace pack {
@@ -60,7 +60,11 @@ Copied copy_stored(const std::string& path, OutputFile& out, ProgressDisplay& pr
 class SfxWriter {
  public:
   SfxWriter(const PackOptions& options, OutputFile& out, ProgressDisplay& progress)
-      : out_(out), progress_(progress) {
+      : out_(out),
+        progress_(progress),
+        tuning_(tuning_for_level(options.level)),
+        threads_(options.threads > 0 ? std::min(options.threads, available_cores())
+                                     : available_cores()) {
     method_of(options.method, &method_);
   }
 
@@ -77,7 +81,8 @@ class SfxWriter {
 
   OutputFile& out_;
   ProgressDisplay& progress_;
-  const EncoderTuning tuning_;  // the defaults
+  const EncoderTuning tuning_;
+  const int threads_;
   Method method_;
   uint64_t done_ = 0;  // input bytes packed so far
 };
@@ -112,19 +117,19 @@ void SfxWriter::write_text_member(const std::string& name, const std::string& pa
 }
 
 void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
-  // The files to compress go through the match finder's thread in member order.
-  std::vector<std::string> paths;
+  // The files to compress are coded in units on the pipeline's threads.
+  std::vector<PipelineMember> files;
   std::vector<size_t> item_of(members.size(), SIZE_MAX);
   if (method_.digit != '0') {
     for (size_t i = 0; i < members.size(); ++i) {
       if (members[i].entry.directory) continue;
-      item_of[i] = paths.size();
-      paths.push_back(members[i].path);
+      item_of[i] = files.size();
+      files.push_back({members[i].path, members[i].size});
     }
   }
   std::unique_ptr<MatchPipeline> pipeline;
-  if (!paths.empty()) pipeline = std::make_unique<MatchPipeline>(method_, tuning_, paths);
-  SegmentCoder coder(method_, tuning_);
+  if (!files.empty()) pipeline = std::make_unique<MatchPipeline>(method_, tuning_, files, threads_);
+  BitWriter bits;
   std::vector<uint8_t> bytes;
 
   for (size_t i = 0; i < members.size(); ++i) {
@@ -145,35 +150,35 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
       done_ += copied.size;
       continue;
     }
-    coder.start();
-    PipelineItem item;
-    for (;;) {
-      item = pipeline->next();
-      if (item.kind == PipelineItem::failure) throw PackError(item.error);
-      if (item.member != item_of[i]) throw PackError("internal error: members out of order");
-      if (item.kind == PipelineItem::end) break;
-      bytes.clear();
-      coder.code(*item.work, &bytes);
+    uint16_t crc = 0;
+    const size_t first = pipeline->first_unit(item_of[i]),
+                 end = pipeline->first_unit(item_of[i] + 1);
+    for (size_t u = first; u < end; ++u) {
+      const std::unique_ptr<UnitResult> unit = pipeline->take(u);
+      if (!unit->error.empty()) throw PackError(unit->error);
+      crc = crc16_update(crc, unit->input.data() + unit->prime, unit->input.size() - unit->prime);
+      bits.append(unit->bits);
+      bits.take_whole_bytes(&bytes);
       out_.write(bytes);
-      progress_.update(done_ + item.work->end, entry.name);
-      pipeline->recycle(std::move(item.work));
+      progress_.update(done_ + pipeline->unit_end(u), entry.name);
     }
-    bytes.clear();
-    coder.finish(&bytes);
+    bits.flush();
+    bits.take_whole_bytes(&bytes);
     out_.write(bytes);
+    const uint64_t size = member.size;
     const uint64_t packed = out_.size() - data_at;
-    if (packed < item.size) {
-      finish_header(at, entry, method_.digit, packed, item.size, item.crc);
+    if (packed < size) {
+      finish_header(at, entry, method_.digit, packed, size, crc);
     } else {
       // It did not shrink: stored as it stands, read once more.
       out_.truncate(data_at);
       const Copied copied = copy_stored(member.path, out_, progress_, done_, entry.name);
-      if (copied.size != item.size || copied.crc != item.crc) {
+      if (copied.size != size || copied.crc != crc) {
         throw PackError(about_file(member.path, "changed while it was being packed"));
       }
       finish_header(at, entry, '0', copied.size, copied.size, copied.crc);
     }
-    done_ += item.size;
+    done_ += size;
   }
 }
 

@@ -6,32 +6,14 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-// One installation-action call of the seam, with its arguments as passed;
-// a null argument is recorded as "(null)".
-struct PosixInstallCall {
-  std::string name;
-  std::vector<std::string> args;
-};
-
-// Starts or stops recording the calls (off at start).
-void posix_install_record(bool on);
-// The calls recorded since the last clear, in order.
-const std::vector<PosixInstallCall>& posix_install_calls();
-void posix_install_clear_calls();
-
-// How the stand-in for Program Manager answers.
-enum PosixDdeServer {
-  dde_server_answers,        // acknowledges the initiate and every command
-  dde_server_absent,         // no window, no answer to the initiate
-  dde_server_mute_commands,  // acknowledges the initiate, never a command
-};
-void posix_install_set_server(PosixDdeServer mode);
-
-// A test clock: every reading of sys_tick_count moves it step milliseconds
-// further on than the system's clock (0, the default, for none).
-void posix_install_set_clock_step(uint32_t step);
+// The fields of the "$Group=" line a conversation with Program Manager's
+// stand-in carries out, as the line gave them (before the paths are joined
+// to the directory), handed down by the front end when the initiate is
+// answered: the commands of a line whose fields would change their
+// structure are not carried out, and a note says so.
+void posix_progman_line(const char* group, const char* title, const char* program,
+                        const char* icon);
 
 // The folder the entries go to: $XDG_DATA_HOME when it is an absolute path,
 // else ~/.local/share.

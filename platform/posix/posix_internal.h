@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ---- code page (posix_code_page.cpp) ----
 
@@ -100,3 +101,46 @@ void posix_end_progress_line();
 // test of a file), or none again with null; returns the answer.
 typedef int (*PosixMessageHook)(const char* text, uint32_t style);
 void posix_set_message_hook(PosixMessageHook hook);
+
+// ---- installation actions: what the runner lets them do (posix_install_checks.cpp) ----
+
+// Tells the user on standard error why an action of the archive is left out.
+void posix_install_note(const std::string& what);
+// An extension (after its period) or a class key: ASCII letters and digits,
+// ".", "_", "+" and "-" (and blanks in a class key), beginning with a letter
+// or a digit.
+bool posix_plain_name(const std::string& name, bool class_key);
+// Whether a "$Group=" line's fields (archive text) would change the
+// structure of the commands sent for it; a note says so when they would.
+bool posix_group_line_refused(const char* group, const char* title, const char* program,
+                              const char* icon);
+
+// ---- installation actions: the files a desktop reads (posix_desktop_files.cpp) ----
+
+// ASCII letters lower-cased.
+std::string posix_lower_ascii(std::string text);
+// A file type: the shared-mime-info package and, with a program (archive
+// text, a path of the core), the hidden desktop entry that opens such files
+// with it. Extension, class key and description in archive text. True when
+// a file was written.
+bool posix_write_file_type(const std::string& extension, const std::string& class_key,
+                           const std::string& description, const std::string& program);
+// A program item: the menu entry of a group (names in UTF-8) that starts the
+// program (a Linux path; a document opens with xdg-open) in its folder,
+// with an icon (a Linux path) unless it is empty.
+void posix_write_menu_entry(const std::string& group, const std::string& name,
+                            const std::string& program, const std::string& icon);
+
+// ---- installation actions: programs (posix_spawn.cpp) ----
+
+// A regular file; one the user may run.
+bool posix_is_file(const std::string& path);
+bool posix_is_program(const std::string& path);
+// The full path of a program found on PATH, or empty.
+std::string posix_find_on_path(const char* name);
+// Starts argv[0] (a full path) in directory, in a session of its own, and
+// does not wait for it.
+void posix_spawn_detached(const std::vector<std::string>& argv, const std::string& directory);
+// Runs a desktop database tool on a folder when it is installed, and waits
+// for it; its output is dropped.
+void posix_run_tool_if_present(const char* tool, const std::string& folder);

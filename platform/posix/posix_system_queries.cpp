@@ -1,7 +1,9 @@
-// Directories, environment, the one registry value, path search, file titles.
+// Directories, environment, the one registry value, path search, file titles,
+// the clock.
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -117,4 +119,10 @@ uint32_t sys_short_path(const char* path, char* out, uint32_t size) {
   struct stat st;
   if (mapped.empty() || stat(mapped.c_str(), &st) != 0) return 0;
   return posix_copy_text(path, out, size);
+}
+
+uint32_t sys_tick_count() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u);
 }

@@ -1,6 +1,6 @@
-// Message boxes, control texts and the message pump on a terminal: boxes and
-// progress go to standard error, answers come from standard input, Ctrl-C is
-// the Cancel button.
+// Message boxes and control texts on a terminal: boxes and progress go to
+// standard error, answers come from standard input, Ctrl-C is the Cancel
+// button (handed to the front end by the pump, posix_window.cpp).
 #include <errno.h>
 #include <signal.h>
 #include <unistd.h>
@@ -11,14 +11,15 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/posix_window.h"
 #include "platform/posix/terminal_filter.h"
-#include "startup/work_area.h"
 
 namespace {
 
 volatile sig_atomic_t interrupted = 0;
 volatile sig_atomic_t extraction_begun = 0;
 PosixMessageHook message_hook = nullptr;
+PosixMessageCheck message_check = nullptr;
 
 struct ProgressLine {
   std::string member;
@@ -109,13 +110,17 @@ void posix_set_message_hook(PosixMessageHook hook) {
   message_hook = hook;
 }
 
+void posix_set_message_check(PosixMessageCheck check) {
+  message_check = check;
+}
+
 int sys_message_box(Window owner, const char* text, const char* caption, uint32_t style) {
   (void)owner;
   if (message_hook != nullptr) return message_hook(text, style);
   posix_end_progress_line();
   // Only the archive's message keeps its line breaks; in a file's message or
   // a question, a line break of a name could pass for a line of the runner.
-  bool message = wa != nullptr && wa->capture_mode == capture_message && text == wa->text;
+  bool message = message_check != nullptr && message_check(text);
   std::fprintf(stderr, "%s: %s\n", terminal_text(caption).c_str(),
                terminal_text(text, message).c_str());
   std::fflush(stderr);
@@ -129,8 +134,8 @@ int sys_message_box(Window owner, const char* text, const char* caption, uint32_
     std::string line;
     int got = posix_read_line(&line);
     if (got < 0) {
-      // Ctrl-C while the pass asks: Cancel, and the pass stops.
-      if (wa != nullptr) wa->cancel_requested = 1;
+      // Ctrl-C while the pass asks: Cancel here, and the next pump of the
+      // pass hands Cancel to the front end.
       std::fputc('\n', stderr);
       return cancel_offered ? answer_cancel : answer_no;
     }
@@ -166,9 +171,4 @@ void sys_set_item_text(Window dialog, int id, const char* text) {
     line.member_shown = true;
   }
   std::fflush(stderr);
-}
-
-void sys_pump_messages(Window dialog) {
-  (void)dialog;
-  if (interrupted && wa != nullptr && wa->extracting) wa->cancel_requested = 1;
 }

@@ -11,12 +11,8 @@ import shutil
 import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import time
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-from lzh import crc16  # noqa: E402
 
 SKIP = 77
 
@@ -352,49 +348,3 @@ class Session:
         subprocess.run(["import", "-display", self.display, "-window", str(window), path],
                        capture_output=True, timeout=30)
         return path
-
-
-# ---- self-extracting files ----
-
-class Member:
-    """One member header inside a self-extracting file's bytes."""
-
-    def __init__(self, data, offset):
-        self.offset = offset
-        self.size = struct.unpack_from("<H", data, offset)[0]
-        self.method = bytes(data[offset + 2:offset + 7]).decode("latin-1")
-        self.packed, self.unpacked = struct.unpack_from("<II", data, offset + 7)
-        self.file_crc = struct.unpack_from("<H", data, offset + 21)[0]
-        self.data_offset = offset + self.size
-        directory, name = b"", b""
-        at = offset + 26
-        next_size = struct.unpack_from("<H", data, at - 2)[0]
-        while next_size:
-            kind, body = data[at], bytes(data[at + 1:at + next_size - 2])
-            if kind == 0:
-                self.crc_at = at + 1
-            elif kind == 1:
-                name = body
-            elif kind == 2:
-                directory = body.replace(b"\xff", b"/")
-            at += next_size
-            next_size = struct.unpack_from("<H", data, at - 2)[0]
-        self.name = (directory + name).decode("latin-1")
-
-
-def members(data):
-    archive = struct.unpack_from("<I", data, 512)[0]
-    at = archive + (2 if data[512 + 601] & 0x04 else 0)
-    found = []
-    # A zero byte ends the archive, whatever follows it (a signature).
-    while at + 2 <= len(data) and data[at] != 0:
-        found.append(Member(data, at))
-        at = found[-1].data_offset + (0 if found[-1].method == "-lhd-" else found[-1].packed)
-    return found
-
-
-def reseal_header(data, member):
-    """Recomputes the header CRC of a member after a change to its header."""
-    struct.pack_into("<H", data, member.crc_at, 0)
-    header = bytes(data[member.offset:member.offset + member.size])
-    struct.pack_into("<H", data, member.crc_at, crc16(header))

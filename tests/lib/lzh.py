@@ -1,6 +1,7 @@
 """A small writer of level-2 LZH headers with stored (-lh0-) members, for
 tests that need archives of exact shapes: names of any bytes, chosen
-attributes and times, special members, wrong CRCs."""
+attributes and times, special members, wrong CRCs; and a reader of the
+headers of a self-extracting file, for tests that damage one."""
 
 import struct
 
@@ -69,3 +70,46 @@ def constant_blocks(blocks, position_bits=4):
         value, bits = value << n | v, bits + n
     value <<= -bits % 8
     return value.to_bytes((bits + 7) // 8, "big")
+
+
+class Member:
+    """One level-2 member header inside a file's bytes."""
+
+    def __init__(self, data, offset):
+        self.offset = offset
+        self.size = struct.unpack_from("<H", data, offset)[0]
+        self.method = bytes(data[offset + 2:offset + 7]).decode("latin-1")
+        self.packed, self.unpacked = struct.unpack_from("<II", data, offset + 7)
+        self.file_crc = struct.unpack_from("<H", data, offset + 21)[0]
+        self.data_offset = offset + self.size
+        directory, name = b"", b""
+        at = offset + 26
+        next_size = struct.unpack_from("<H", data, at - 2)[0]
+        while next_size:
+            kind, body = data[at], bytes(data[at + 1:at + next_size - 2])
+            if kind == 0:
+                self.crc_at = at + 1
+            elif kind == 1:
+                name = body
+            elif kind == 2:
+                directory = body.replace(b"\xff", b"/")
+            at += next_size
+            next_size = struct.unpack_from("<H", data, at - 2)[0]
+        self.name = (directory + name).decode("latin-1")
+
+
+def members(data, at):
+    """The headers of the archive at offset at; a zero byte ends it, whatever
+    follows (a signature)."""
+    found = []
+    while at + 2 <= len(data) and data[at] != 0:
+        found.append(Member(data, at))
+        at = found[-1].data_offset + (0 if found[-1].method == "-lhd-" else found[-1].packed)
+    return found
+
+
+def reseal_header(data, member):
+    """Recomputes the header CRC of a member after a change to its header."""
+    struct.pack_into("<H", data, member.crc_at, 0)
+    header = bytes(data[member.offset:member.offset + member.size])
+    struct.pack_into("<H", data, member.crc_at, crc16(header))

@@ -7,6 +7,8 @@ import os
 import struct
 import subprocess
 
+import lzh
+
 STUB_SIZE = 1120
 SETTINGS_OFFSET = 512
 
@@ -41,6 +43,13 @@ def archive_offset(data):
     return struct.unpack_from("<I", data, SETTINGS_OFFSET)[0]
 
 
+def members(data):
+    """The member headers of a self-extracting file's bytes (lzh.Member),
+    past the integrity value when its flag is set."""
+    integrity = 2 if data[SETTINGS_OFFSET + 601] & 0x04 else 0
+    return lzh.members(data, archive_offset(data) + integrity)
+
+
 def run_runner(runner, sfx, args=(), root=None, answers="", env=None, timeout=120, options=(),
                stdin=None, cwd=None):
     """Runs the runner on sfx with its options before FILE and args behind it;
@@ -72,3 +81,23 @@ def tree_files(top):
         for name in files:
             found.append(os.path.relpath(os.path.join(dirpath, name), top))
     return sorted(found)
+
+
+def snapshot(top, leave_out=()):
+    """Every path under top with its contents (None for a folder, a link's
+    target for a link), but the paths left out and what lies below them."""
+    seen = {}
+    for dirpath, dirs, files in os.walk(top):
+        dirs[:] = [d for d in dirs if os.path.join(dirpath, d) not in leave_out]
+        for name in dirs + files:
+            path = os.path.join(dirpath, name)
+            if path in leave_out:
+                continue
+            if os.path.islink(path):
+                seen[path] = os.readlink(path)
+            elif os.path.isfile(path):
+                with open(path, "rb") as f:
+                    seen[path] = f.read()
+            else:
+                seen[path] = None
+    return seen

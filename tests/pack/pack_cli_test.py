@@ -217,6 +217,10 @@ def refusals(env):
                    ["--stub", env.stub, "--title", "t" * 41, env.stub], "--title", code=2)
     expect_refusal(env, "unknown method names the option",
                    ["--stub", env.stub, "--method", "lh9", env.stub], "--method", code=2)
+    for option, value in (("--level", "0"), ("--level", "10"), ("--threads", "0"),
+                          ("--threads", "2x")):
+        expect_refusal(env, f"{option} {value} refused", ["--stub", env.stub, option, value,
+                                                          env.stub], option, code=2)
     deep = os.path.join(env.work, "n" * 200)
     os.makedirs(deep)
     env.write(os.path.join(deep, "f" * 60), b"x")

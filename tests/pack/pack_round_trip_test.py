@@ -5,6 +5,7 @@ self-extracting file; every file and folder must come back byte for byte, with i
 last-write time."""
 
 import argparse
+import filecmp
 import os
 import random
 import shutil
@@ -26,6 +27,14 @@ def make_payload(top, rng):
         return 1262322000 + rng.randrange(200000000)
 
     write_payload(top, rng, stamp, 30000)
+    # Repetitive shapes, coded in units of 1 MiB: a run of one byte one unit and a byte
+    # long, a repeated line and a repeated block whose matches run across units.
+    unit = 1 << 20
+    write_file(top, "zeros.bin", bytes(unit + 1), stamp())
+    line = b"2026-12-07 kobrix-pack: a line of a log that repeats itself\r\n"
+    write_file(top, "log.txt", (line * (unit // len(line) + 7))[:unit + 4321], stamp())
+    block = bytes(rng.randrange(256) for _ in range(1024))
+    write_file(top, "image.bin", block * 2100 + b"tail", stamp())
     write_file(top, "name with spaces.txt", b"spaces\r\n" * 10, stamp())
     write_file(top, "h" * 190, b"a name that makes a header of 256 bytes", stamp())
     os.makedirs(os.path.join(top, "deep", "empty_dir", "inner_empty"))
@@ -56,13 +65,26 @@ def main():
         with open(stub, "wb") as f:
             f.write(sfx.bare_stub())
         entries = sorted(os.listdir(payload))
-        for method in ("lh5", "lh6", "lh7", "lh0"):
+        configs = [("lh5", []), ("lh6", []), ("lh7", []), ("lh0", []),
+                   ("lh7-level1", ["--level", "1"]), ("lh7-level9", ["--level", "9"])]
+        for method, options in configs:
             exe = os.path.join(work, f"{method}.exe")
-            result = subprocess.run([args.pack, "-o", exe, "--stub", stub, "--method", method,
-                                     "-C", payload] + entries, stderr=subprocess.PIPE)
+            command = [args.pack, "-o", exe, "--stub", stub, "--method", method[:3]] + options
+            result = subprocess.run(command + ["-C", payload] + entries, stderr=subprocess.PIPE)
             if result.returncode != 0:
                 problems.append(f"{method}: kobrix-pack failed: {result.stderr.decode()}")
                 continue
+            # the same bytes on one thread and on four (after the first run, which may
+            # have set the access times the headers carry)
+            others = [os.path.join(work, f"{method}-{threads}.exe") for threads in ("1", "4")]
+            for other, threads in zip(others, ("1", "4")):
+                subprocess.run(command[:2] + [other] + command[3:] + ["--threads", threads, "-C",
+                               payload] + entries, check=True)
+            if not filecmp.cmp(others[0], others[1], shallow=False):
+                problems.append(f"{method}: --threads 1 and --threads 4 wrote other bytes")
+            for other in others:
+                os.remove(other)
+            checks += 1
             lzh = os.path.join(work, f"{method}.lzh")
             with open(lzh, "wb") as f:
                 f.write(archive_part(exe))

@@ -102,7 +102,7 @@ TEST(PackCodes, CanonicalCodesFollowTheDecodersOrder) {
 
 // The longest match at each position, and its nearest distance, by brute force.
 void expect_matches_as_brute_force(const std::vector<uint8_t>& data, int dict_bits) {
-  pack::MatchFinder finder(dict_bits, 1 << 20);
+  pack::MatchFinder finder(dict_bits, 1 << 20, 256);
   std::vector<pack::Match> found(300);
   const size_t window = size_t(1) << dict_bits;
   size_t checked = 0;

@@ -106,6 +106,79 @@ TEST(PackEncoder, RunsOfOneByteShrinkToLongMatches) {
   }
 }
 
+std::vector<uint8_t> repeated(const std::vector<uint8_t>& pattern, size_t size) {
+  std::vector<uint8_t> data;
+  while (data.size() < size) data.insert(data.end(), pattern.begin(), pattern.end());
+  data.resize(size);
+  return data;
+}
+
+TEST(PackEncoder, RepetitiveShapesAcrossUnitsAndSegments) {
+  // Small units and segments put their boundaries inside the long matches of a run of
+  // one byte (one unit and a byte long), a repeated line and a repeated block.
+  EncoderTuning tuning;
+  tuning.unit = 1 << 16;
+  tuning.segment = 5000;
+  const std::string text = "a line of a log that repeats itself\r\n";
+  const std::vector<uint8_t> line(text.begin(), text.end());
+  const std::vector<uint8_t> block = random_bytes(1024, 13);
+  for (char digit : {'5', '7'}) {
+    // a block or two of a few bytes for each segment
+    EXPECT_LT(round_trip(std::vector<uint8_t>(tuning.unit + 1, 0), digit, tuning).bytes.size(),
+              (tuning.unit / tuning.segment + 2) * 20u);
+    EXPECT_LT(round_trip(repeated(line, 200000), digit, tuning, 777).bytes.size(), 2000u);
+    // a match of 256 bytes costs about 12 bits
+    EXPECT_LT(round_trip(repeated(block, 300000), digit, tuning).bytes.size(),
+              1100u + 300000 / 256 * 2);
+  }
+}
+
+TEST(PackEncoder, UnitsCodedApartGiveTheMembersBytes) {
+  // What the threads do: every unit coded on its own (here backwards, by one encoder, so
+  // that nothing of a unit may stay for the next), then the bits put together.
+  EncoderTuning tuning;
+  tuning.unit = 40000;
+  tuning.segment = 15000;
+  std::vector<uint8_t> data = text_bytes(100000, 21);
+  const std::vector<uint8_t> noise = random_bytes(30000, 22);
+  data.insert(data.end(), noise.begin(), noise.end());
+  data.insert(data.end(), 30001, 'z');
+  const std::vector<uint8_t> whole = round_trip(data, '7', tuning).bytes;
+
+  Method method;
+  pack::method_of('7', &method);
+  pack::UnitEncoder encoder(method, tuning);
+  const size_t units = (data.size() + tuning.unit - 1) / tuning.unit;
+  std::vector<pack::CodedBits> parts(units);
+  for (size_t u = units; u-- > 0;) {
+    const size_t start = u * tuning.unit;
+    const uint32_t prime = pack::unit_prime(method, start);
+    const uint32_t size = static_cast<uint32_t>(std::min<size_t>(tuning.unit, data.size() - start));
+    encoder.encode(data.data() + start - prime, prime, size, &parts[u]);
+  }
+  pack::BitWriter bits;
+  for (const pack::CodedBits& part : parts) bits.append(part);
+  bits.flush();
+  std::vector<uint8_t> joined;
+  bits.take_whole_bytes(&joined);
+  EXPECT_TRUE(joined == whole);
+}
+
+TEST(PackEncoder, EveryLevelDecodesAndTheHighestIsSmallest) {
+  std::vector<uint8_t> data = text_bytes(150000, 31);
+  const std::vector<uint8_t> noise = random_bytes(20000, 32);
+  data.insert(data.end(), noise.begin(), noise.end());
+  data.insert(data.end(), 5000, 0);
+  const std::vector<uint8_t> more = text_bytes(60000, 33);
+  data.insert(data.end(), more.begin(), more.end());
+  std::vector<size_t> sizes;
+  for (int level = pack::min_level; level <= pack::max_level; ++level) {
+    sizes.push_back(round_trip(data, '7', pack::tuning_for_level(level)).bytes.size());
+  }
+  EXPECT_LT(sizes.back(), sizes.front());
+  EXPECT_LE(sizes.back(), sizes[pack::default_level - pack::min_level]);
+}
+
 TEST(PackEncoder, IncompressibleDataStillDecodes) {
   for (char digit : {'5', '7'}) {
     const std::vector<uint8_t> data = random_bytes(300000, 7);

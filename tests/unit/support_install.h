@@ -1,6 +1,7 @@
 // A work area and a scratch system for the installation actions: a root
-// folder standing in for C:, a data folder for the desktop entries, and the
-// seam's calls recorded.
+// folder standing in for C:, a data folder for the desktop entries, the
+// seam's calls recorded (install_recorder.cpp) and the terminal front end's
+// window procedure taking Program Manager's answers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +16,25 @@
 
 #include "install/install.h"
 #include "platform/posix/posix_config.h"
-#include "platform/posix/posix_install.h"
+#include "platform/posix/posix_window.h"
 #include "startup/startup.h"
+#include "ui/terminal/terminal_dialog.h"
+
+// The installation-action calls of the seam since the test began, each as
+// "name(arg|arg|...)" with its arguments as passed, null as "(null)".
+std::vector<std::string>& recorded_calls();
+// How Program Manager's stand-in answers.
+enum ProgramManager {
+  progman_answers,  // the initiate and every command
+  progman_absent,   // no window, no answer to the initiate
+  progman_mute,     // the initiate only, never a command
+};
+void set_program_manager(ProgramManager behaviour);
+// With a step, sys_tick_count reads a test clock that moves on by step
+// milliseconds at every reading; with 0 the system's clock.
+void set_clock_step(uint32_t step);
+// The test's main dialog: the terminal front end's window procedure.
+void test_dialog_message(Window dialog, PosixWindowMessage message, Window from);
 
 class InstallTest : public ::testing::Test {
  protected:
@@ -40,20 +58,24 @@ class InstallTest : public ::testing::Test {
     dde_state = 0;
     dde_server = nullptr;
 
-    posix_install_set_server(dde_server_answers);
-    posix_install_set_clock_step(0);
-    posix_install_clear_calls();
-    posix_install_record(true);
+    set_program_manager(progman_answers);
+    set_clock_step(0);
+    recorded_calls().clear();
+    posix_set_window_proc(test_dialog_message);
   }
 
   void TearDown() override {
-    posix_install_record(false);
+    posix_set_window_proc(nullptr);
     sys_free(wa);
     wa = nullptr;
     std::filesystem::remove_all(scratch);
   }
 
-  void set_script(const std::string& text) { text_copy(wa->script, text.c_str(), script_size); }
+  // The walk over a script after a clean extraction.
+  void run(const std::string& script) {
+    text_copy(wa->script, script.c_str(), script_size);
+    run_script_actions(nullptr);
+  }
 
   // A file below the root, made with its folders; path uses "/".
   void make_file(const std::string& path, const std::string& contents = "x", int mode = 0644) {
@@ -70,21 +92,11 @@ class InstallTest : public ::testing::Test {
     ASSERT_NE(std::freopen(path.c_str(), "r", stdin), nullptr);
   }
 
-  // The recorded calls as "name(arg|arg|...)" lines, those of one name, or
-  // the names alone.
+  // The recorded calls, or those of one name.
   static std::vector<std::string> calls(const std::string& named = "") {
     std::vector<std::string> out;
-    for (const PosixInstallCall& call : posix_install_calls()) {
-      if (!named.empty() && call.name != named) continue;
-      std::string line = call.name + "(";
-      for (size_t i = 0; i < call.args.size(); ++i) line += (i ? "|" : "") + call.args[i];
-      out.push_back(line + ")");
-    }
-    return out;
-  }
-  static std::vector<std::string> call_names() {
-    std::vector<std::string> out;
-    for (const PosixInstallCall& call : posix_install_calls()) out.push_back(call.name);
+    for (const std::string& call : recorded_calls())
+      if (call.compare(0, named.size() + 1, named + "(") == 0 || named.empty()) out.push_back(call);
     return out;
   }
 

@@ -1,7 +1,5 @@
 // The command after extraction: how it is split into program and
-// parameters, when it runs, and how the Linux side starts it.
-#include <unistd.h>
-
+// parameters and when it runs (the runner's tests start it on Linux).
 #include "tests/unit/support_install.h"
 
 namespace {
@@ -27,41 +25,26 @@ TEST(SplitCommandLine, ProgramAndParameters) {
 
 class FinalCommand : public InstallTest {
  protected:
-  void run(const char* command) {
+  void command(const char* command) {
     text_copy(wa->settings.command, command, sizeof wa->settings.command);
     run_command(nullptr);
   }
 };
 
 TEST_F(FinalCommand, RunsOnlyAfterACleanPassAndWhenThereIsACommand) {
-  run("");
+  command("");
   wa->aborted = 1;
-  run("app.exe");
+  command("app.exe");
   EXPECT_TRUE(calls().empty());
   wa->aborted = 0;
-  run("README.TXT");
-  run("\"My App.exe\" /a /b");
-  run("  ");  // blanks only are a command: the shell gets an empty name and fails
+  command("README.TXT");
+  command("\"My App.exe\" /a /b");
+  command("  ");  // blanks only are a command: the shell gets an empty name and fails
   EXPECT_EQ(calls(), (std::vector<std::string>{
                          "shell_execute(README.TXT|(null)|C:\\Example)",
                          "shell_execute(My App.exe|/a /b|C:\\Example)",
                          "shell_execute(|(null)|C:\\Example)",
                      }));
-}
-
-TEST_F(FinalCommand, ProgramStartsDetachedInTheExtractionDirectory) {
-  std::string done = scratch + "/done";
-  make_file("Example/bin/start.sh",
-            "#!/bin/sh\nsleep 1\n{ pwd; printf '%s\\n' \"$@\"; } > '" + done + ".tmp'\nmv '" +
-                done + ".tmp' '" + done + "'\n",
-            0755);
-  posix_set_run_command(1);  // no terminal here to ask
-  uint32_t start = sys_tick_count();
-  run("bin\\start.sh \"two words\" x");
-  posix_set_run_command(0);
-  EXPECT_LT(sys_tick_count() - start, 800u);  // it does not wait for the program
-  for (int i = 0; i < 500 && access(done.c_str(), F_OK) != 0; ++i) usleep(10000);
-  EXPECT_EQ(read_file(done), root + "/Example\ntwo words\nx\n");
 }
 
 }  // namespace

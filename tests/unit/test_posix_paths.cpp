@@ -66,22 +66,17 @@ TEST_F(PosixSeam, DrivesAndRootedPathsMapIntoTheRoot) {
       {"C:\\WINDOWS\\SYSTEM", root_ + "/WINDOWS/SYSTEM"},
       {"d:/Setup/a.txt", root_ + "/Setup/a.txt"},
       {"C:", root_},
-      {"C:\\", root_},
       {"C:file.txt", root_ + "/file.txt"},
-      {"\\boot.ini", root_ + "/boot.ini"},
       {"/etc/passwd", root_ + "/etc/passwd"},
       {"//server/share/x", root_ + "/server/share/x"},
       {root_ + "/a/b", root_ + "/a/b"},        // already below the root
       {root_ + "2/a", root_ + root_ + "2/a"},  // beside it, though its name begins alike
       {"a\\b/./c", root_ + "/a/b/c"},          // relative to C:\ with the archive's directory
       {"C:\\a\\..\\b", root_ + "/b"},
-      // ".." stops at the root, in every spelling.
-      {"C:\\..\\x", root_ + "/x"},
+      // ".." stops at the root, in every spelling (more in the runner's tests).
       {"D:\\..\\..\\..", root_},
-      {"\\..\\x", root_ + "/x"},
       {"c:/a/../../../x/..\\..\\y", root_ + "/y"},
       {"..\\victim", root_ + "/victim"},
-      {"", ""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(posix_map_path(in.c_str()), out) << in;
   // With the user's directory, relative paths are the user's.
@@ -106,16 +101,12 @@ TEST_F(PosixSeam, ExtractionDirectoryAndTheWayToItAreTakenAsTheyAre) {
   const std::tuple<std::string, int, std::string> cases[] = {
       {backslashed, 1, extract},
       {backslashed, 0, root_ + extract},
-      {"C:\\Games\\App", 1, root_ + "/Games/App"},
-      {"\\Games", 0, root_ + "/Games"},
       {"out", 1, cwd() + "/out"},
       {"", 0, cwd()},
-      // The archive's own directory never leaves the root; the user's may.
-      {"C:\\..\\victim", 0, root_ + "/victim"},
+      // The archive's own directory never leaves the root (the runner's tests
+      // try every spelling); the user's relative one may.
       {"C:\\..\\victim", 1, root_ + "/victim"},
       {"..\\victim", 0, root_ + "/victim"},
-      {"\\..\\..\\victim", 0, root_ + "/victim"},
-      {"D:\\..\\..\\..", 0, root_},
       {"..\\victim", 1, fs::path(cwd()).parent_path().string() + "/victim"},
   };
   for (const auto& [dir, from_user, mapped] : cases) {
@@ -150,12 +141,6 @@ TEST_F(PosixSeam, MembersLandBelowTheUsersOrTheArchivesDirectory) {
 }
 
 TEST_F(PosixSeam, WritesStayInsideTheRootAndTheExtractionDirectory) {
-  EXPECT_TRUE(create("C:\\inside.txt"));
-  EXPECT_TRUE(exists(root_ + "/inside.txt"));
-  // ".." stops at the root.
-  EXPECT_TRUE(create("C:\\..\\..\\escape.txt"));
-  EXPECT_TRUE(exists(root_ + "/escape.txt"));
-  EXPECT_FALSE(exists(base_ + "/escape.txt"));
   EXPECT_EQ(sys_create_directory("C:\\..\\made"), 1);
   EXPECT_TRUE(exists(root_ + "/made"));
   EXPECT_FALSE(exists(base_ + "/made"));
@@ -168,11 +153,6 @@ TEST_F(PosixSeam, WritesStayInsideTheRootAndTheExtractionDirectory) {
   // Nor is a file there looked at, which would ask before overwriting it.
   std::ofstream(base_ + "/seen.txt") << "seen";
   EXPECT_EQ(sys_get_file_attributes((root_ + "/user/../../seen.txt").c_str()), attr_invalid);
-  posix_set_extract_dir("C:\\", 0);
-  // A rooted path outside stays below the root, wherever it points.
-  EXPECT_TRUE(create("/kobrix_rooted.txt"));
-  EXPECT_FALSE(exists("/kobrix_rooted.txt"));
-  EXPECT_TRUE(exists(root_ + "/kobrix_rooted.txt"));
   // Deleting and attributes are held to the same rule.
   std::ofstream(outside_ + "/keep.txt") << "keep";
   posix_set_extract_dir((outside_ + "/out").c_str(), 1);
@@ -273,32 +253,17 @@ TEST_F(PosixSeam, TheWayToTheExtractionDirectoryCanBeCreated) {
 }
 
 TEST_F(PosixSeam, ShiftJisNamesBecomeUtf8AndBack) {
+  // The conversion itself is held against iconv in test_code_page_932.
   // "\x83\x5C" is KATAKANA SO, whose trail byte is a backslash.
-  EXPECT_EQ(posix_to_utf8("\x83\x5C"), "\xE3\x82\xBD");
   EXPECT_EQ(posix_map_path("C:\\\x83\x5C\\a.txt"), root_ + "/\xE3\x82\xBD/a.txt");
-  EXPECT_EQ(posix_from_utf8("\xE3\x82\xBD/\xE6\x97\xA5"), "\x83\x5C/\x93\xFA");
-  // Bytes without a character keep their Latin-1 code point, both ways; so
-  // does a lead byte without its trail byte.
-  EXPECT_EQ(posix_to_utf8("a\xFD"), "a\xC3\xBD");
-  EXPECT_EQ(posix_from_utf8("a\xC3\xBD"), "a\xFD");
-  EXPECT_EQ(posix_to_utf8("x\x83"), "x\xC2\x83");
-  // Characters the code page lacks, and bytes that are not UTF-8.
-  EXPECT_EQ(posix_from_utf8("\xF0\x9F\x98\x80!"), "?!");
-  EXPECT_EQ(posix_from_utf8("\xFF/"), "\xFF/");
   // A member file is written under its UTF-8 name.
   EXPECT_TRUE(create("C:\\\x93\xFA\x96\x7B.txt"));
   EXPECT_TRUE(exists(root_ + "/\xE6\x97\xA5\xE6\x9C\xAC.txt"));
 }
 
 TEST_F(PosixSeam, CodePagesChooseLeadBytesAndLowerCase) {
-  for (auto [byte, lead] : {std::pair{0x81, true},
-                            {0x9F, true},
-                            {0xA0, false},
-                            {0xDF, false},
-                            {0xE0, true},
-                            {0xFC, true},
-                            {0xFD, false},
-                            {'A', false}})
+  for (auto [byte, lead] :
+       {std::pair{0x81, true}, {0x9F, true}, {0xA0, false}, {0xE0, true}, {0xFD, false}})
     EXPECT_EQ(sys_is_lead_byte(uint8_t(byte)) != 0, lead) << byte;
   // Lower case never touches a trail byte.
   char text[] = "AB\x83\x41Z\x82\x60";
@@ -316,11 +281,9 @@ TEST_F(PosixSeam, CodePagesChooseLeadBytesAndLowerCase) {
   ASSERT_EQ(posix_set_code_page(1252), 1);
   for (int b = 0; b < 256; ++b) EXPECT_FALSE(sys_is_lead_byte(uint8_t(b))) << b;
   // 0xD7 is the multiplication sign.
-  for (auto [upper, lower] :
-       {std::pair{0xC0, 0xE0}, {0xDE, 0xFE}, {0xD7, 0xD7}, {0x8A, 0x9A}, {0x9F, 0xFF}})
+  for (auto [upper, lower] : {std::pair{0xC0, 0xE0}, {0xD7, 0xD7}, {0x9F, 0xFF}})
     EXPECT_EQ(sys_lower_char(uint8_t(upper)), lower) << upper;
   EXPECT_EQ(posix_to_utf8("\xE9\x80"), "\xC3\xA9\xE2\x82\xAC");
-  EXPECT_EQ(posix_map_path("C:\\a\\b"), root_ + "/a/b");
 
   ASSERT_EQ(posix_set_code_page(936), 1);
   EXPECT_TRUE(sys_is_lead_byte(0xFE));
@@ -342,8 +305,6 @@ TEST_F(PosixSeam, SizesNeededEnvironmentAndFileTitles) {
   EXPECT_STREQ(out, "C:\\WINDOWS\\SYSTEM");
   EXPECT_EQ(sys_system_directory(out, 17), 18u);  // the size needed
   EXPECT_STREQ(out, "");
-  EXPECT_EQ(sys_current_directory(out, sizeof out), cwd().size());
-  EXPECT_EQ(std::string(out), cwd());
 
   ASSERT_EQ(setenv("KOBRIX_TEST_VALUE", "\xE3\x82\xBD", 1), 0);
   EXPECT_EQ(sys_get_environment("KOBRIX_TEST_VALUE", out, sizeof out), 2u);
@@ -411,28 +372,6 @@ TEST_F(PosixSeam, FileTimesReachTheFile) {
   EXPECT_EQ(st.st_size, 3);
 }
 
-TEST_F(PosixSeam, TheOwnFileIsReadWhereverItLies) {
-  std::string own = outside_ + "/setup.exe";
-  std::ofstream(own) << "0123456789";
-  posix_set_module_path(own.c_str());
-  char path[260];
-  ASSERT_EQ(sys_module_path(path, sizeof path), own.size());
-  EXPECT_EQ(std::string(path), own);
-  EXPECT_EQ(sys_module_path(path, 5), 5u);  // cut, as the system does
-  ASSERT_EQ(sys_module_path(path, sizeof path), own.size());
-  // Reading it the decoder's and header reader's tests show.
-  FileHandle file = sys_open_own_file(path);
-  ASSERT_NE(file, invalid_file);
-  EXPECT_EQ(sys_seek_own_file(file, 4, seek_begin), 4);
-  EXPECT_EQ(sys_seek_own_file(file, -20, seek_current), -1);
-  sys_close_own_file(file);
-  EXPECT_EQ(sys_open_own_file((outside_ + "/absent.exe").c_str()), invalid_file);
-
-  EXPECT_EQ(sys_max_component_length("C:\\"), 255u);
-  posix_set_extract_dir("C:\\not\\yet\\made", 0);
-  EXPECT_EQ(sys_max_component_length(nullptr), 255u);
-}
-
 TEST(PosixTimes, SystemTimeAndFileTimeConvertLikeTheSystem) {
   SystemTime st = {1970, 1, 0, 1, 0, 0, 0, 0};
   FileTime ft;
@@ -444,9 +383,10 @@ TEST(PosixTimes, SystemTimeAndFileTimeConvertLikeTheSystem) {
 
   // Round trips through leap days and the ends of the range; 2001-02-03
   // was a Saturday.
-  const SystemTime good[] = {{2000, 2, 2, 29, 23, 59, 59, 999},   {1980, 1, 2, 1, 0, 0, 0, 0},
-                             {2038, 1, 2, 19, 3, 14, 8, 0},       {2100, 3, 1, 1, 12, 0, 0, 0},
-                             {30827, 12, 5, 31, 23, 59, 59, 999}, {2001, 2, 6, 3, 4, 5, 6, 0}};
+  const SystemTime good[] = {{2000, 2, 2, 29, 23, 59, 59, 999},
+                             {2100, 3, 1, 1, 12, 0, 0, 0},
+                             {30827, 12, 5, 31, 23, 59, 59, 999},
+                             {2001, 2, 6, 3, 4, 5, 6, 0}};
   for (const SystemTime& in : good) {
     ASSERT_EQ(sys_systemtime_to_filetime(&in, &ft), 1);
     SystemTime out;
@@ -454,7 +394,7 @@ TEST(PosixTimes, SystemTimeAndFileTimeConvertLikeTheSystem) {
     EXPECT_EQ(memcmp(&in, &out, sizeof in), 0)
         << out.wYear << "-" << out.wMonth << "-" << out.wDay << " dow " << out.wDayOfWeek;
   }
-  sys_systemtime_to_filetime(&good[5], &ft);
+  sys_systemtime_to_filetime(&good[3], &ft);
   EXPECT_EQ(ticks(ft), 981173106ull * 10000000 + 116444736000000000ull);
   ft = {0, 0x80000000u};
   EXPECT_EQ(sys_filetime_to_systemtime(&ft, &st), 0);

@@ -2,6 +2,9 @@
 // the field splitter, the registry values and their order, WIN.INI under
 // Win32s, the question, the lines refused, and the files the Linux side
 // makes of them.
+#include <signal.h>
+
+#include "platform/posix/posix_internal.h"
 #include "tests/unit/support_install.h"
 
 namespace {
@@ -37,27 +40,11 @@ TEST(NextField, SplitsAtCommasOutsideQuotesRemovesTheQuotesAndCuts) {
   ASSERT_EQ(posix_set_code_page(1252), 1);
 }
 
-TEST(NextField, StopsOnAControlByteAndLeavesThePositionOnIt) {
-  const char* pos = "one,two\tthree";
-  char field[16];
-  next_field(&pos, field, sizeof field);
-  next_field(&pos, field, sizeof field);
-  EXPECT_STREQ(field, "two");
-  EXPECT_EQ(*pos, '\t');
-  next_field(&pos, field, sizeof field);
-  EXPECT_STREQ(field, "");
-  EXPECT_EQ(*pos, '\t');
-}
-
 class ScriptActions : public InstallTest {
  protected:
   void SetUp() override {
     InstallTest::SetUp();
     wa->class_checked = 1;
-  }
-  void run(const std::string& script) {
-    set_script(script);
-    run_script_actions(nullptr);
   }
 };
 
@@ -73,9 +60,6 @@ TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
                 "set_class_value(ExampleData\\DefaultIcon||C:\\Example\\bin\\example.exe,0)",
                 "broadcast_settings_change()",
             }));
-  // The fields keep what the line left in them.
-  EXPECT_STREQ(wa->extension, ".exd");
-  EXPECT_STREQ(wa->class_key, "ExampleData\\DefaultIcon");
 }
 
 TEST_F(ScriptActions, Win32sWritesOnlyTheExtensionsEntry) {
@@ -94,7 +78,7 @@ TEST_F(ScriptActions, ClearedCheckBoxLeavesOnlyTheBroadcast) {
   EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
   EXPECT_EQ(data_file_count(), 0u);
   // An empty script still ends with the broadcast.
-  posix_install_clear_calls();
+  recorded_calls().clear();
   wa->class_checked = wa->group_checked = 1;
   run("");
   EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
@@ -171,6 +155,21 @@ TEST_F(ScriptActions, ExecEscapesWhatTheShellAndTheEntryWouldRead) {
   EXPECT_NE(entry.find("Exec=\"" + root + "/Example/50%% \\\\$off\\\\`/x.exe\" %f\n"),
             std::string::npos)
       << entry;
+}
+
+TEST_F(ScriptActions, CtrlCDuringTheExtractionEndsTheRunBeforeAnyAction) {
+  // Ctrl-C is the Cancel button: the pump hands it to the front end, and the
+  // next progress report ends the run with 1, so no line is carried out.
+  wa->extracting = 1;
+  show_progress(1, 2);
+  EXPECT_EXIT(
+      {
+        posix_catch_interrupt();
+        posix_extraction_begins();
+        raise(SIGINT);
+        show_progress(1, 2);
+      },
+      testing::ExitedWithCode(1), "");
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// Message boxes and progress of the runner when standard input and standard
-// error are not terminals: each question reads one line, the end of input
-// answers No or Cancel, progress is logged once per member and at its end.
+// The front ends' shared pieces (the directory taken on OK, quotes removed,
+// the trailing separator cut), and the runner's message boxes and progress
+// when standard input and standard error are not terminals: each question
+// reads one line, the end of input answers No or Cancel, progress is logged
+// once per member and at its end.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -12,6 +15,8 @@
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
 #include "startup/work_area.h"
+#include "ui/common/dialog_common.h"
+#include "ui/terminal/terminal_dialog.h"
 
 namespace {
 
@@ -76,6 +81,7 @@ TEST_F(TerminalIo, AnOkBoxOnlyShowsItsTextInUtf8) {
   wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
   ASSERT_NE(wa, nullptr);
   wa->capture_mode = capture_message;
+  posix_set_message_check(terminal_shows_message);
   text_copy(wa->text, "\x83\x5C\r\nline\tend\x1b[8m", text_size);
   testing::internal::CaptureStderr();
   sys_message_box(nullptr, wa->text, "\x93\xFA", box_ok);
@@ -134,15 +140,69 @@ TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {
             "C:/App/\xE3\x82\xBD.txt  Extract... 0%\n");
 }
 
-TEST_F(TerminalIo, PumpingWithoutCtrlCChangesNothing) {
-  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
-  ASSERT_NE(wa, nullptr);
-  wa->extracting = 1;
-  char dialog = 0;
-  sys_pump_messages(&dialog);
-  EXPECT_EQ(wa->cancel_requested, 0);
-  sys_free(wa);
-  wa = nullptr;
+class DialogCommon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(posix_set_code_page(932), 1);
+    wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+    ASSERT_NE(wa, nullptr);
+    text_copy(wa->settings.window_title, "Setup Title", sizeof wa->settings.window_title);
+  }
+  void TearDown() override {
+    sys_free(wa);
+    wa = nullptr;
+  }
+};
+
+TEST_F(DialogCommon, CutTrailingSeparatorAtTheEndOnlyAndNeverATrailByte) {
+  struct Case {
+    int code_page;
+    const char* in;
+    int cut;
+    const char* out;
+  };
+  const Case cases[] = {
+      {932, "C:\\GAMES\\", 1, "C:\\GAMES"},
+      {932, "C:\\", 1, "C:"},
+      {932, "a/b/", 1, "a/b"},
+      {932, "a\\\\", 1, "a\\"},
+      {932, "a\\b", 0, "a\\b"},
+      {932, "", 0, ""},
+      {932, "C:\\\x83\x5C", 0, "C:\\\x83\x5C"},  // KATAKANA SO: 0x83 0x5C
+      {932, "\x83\x5C\\", 1, "\x83\x5C"},
+      {1252, "C:\\\x83\x5C", 1, "C:\\\x83"},  // in a single-byte code page a separator
+  };
+  for (const Case& t : cases) {
+    ASSERT_EQ(posix_set_code_page(uint32_t(t.code_page)), 1);
+    char path[16] = {};
+    std::strcpy(path, t.in);
+    EXPECT_EQ(cut_trailing_separator(path), t.cut) << t.in;
+    EXPECT_STREQ(path, t.out);
+  }
+}
+
+TEST_F(DialogCommon, TakeDirectoryRefusesNetworkPaths) {
+  // The quotes go first, so a quoted network path is refused as well.
+  for (const char* network : {"\\\\server\\share", "\"\\\\server\\share\""}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(take_directory(nullptr, network), 0);
+    std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("Setup Title: Invalid directory"), std::string::npos) << shown;
+  }
+  const std::pair<const char*, const char*> taken[] = {
+      {"\\single", "\\single"},
+      {"\"C:\\Program Files\\My App\"", "C:\\Program Files\\My App"},
+      {"a\"b\"\"c\"", "abc"},
+      {"", ""},
+      {nullptr, ""},
+  };
+  for (const auto& [field, dir] : taken) {
+    EXPECT_EQ(take_directory(nullptr, field), 1);
+    EXPECT_STREQ(wa->dest_dir, dir);
+  }
+  // The field holds 255 characters; a longer text is cut, never overflows.
+  EXPECT_EQ(take_directory(nullptr, std::string(400, 'x').c_str()), 1);
+  EXPECT_EQ(std::strlen(wa->dest_dir), 255u);
 }
 
 }  // namespace

@@ -71,21 +71,10 @@ TEST(TimeConvert, CalendarAgreesWithGmtimeAtTheEdgesAndOverTheWholeRange) {
   }
 }
 
-TEST(TimeConvert, WeekdayOfSignedSeconds) {
-  // Before 1970 the day begins at midnight too: 1969-12-31 was a Wednesday,
-  // 1969-12-26 a Friday, 1901-12-13 a Friday.
-  const std::pair<int32_t, int> cases[] = {
-      {0, 4},      {86399, 4},  {86400, 5},      {2147483647, 2}, {-1, 3},
-      {-86400, 3}, {-86401, 2}, {-6 * 86400, 5}, {INT32_MIN, 5},
-  };
-  for (const auto& [seconds, weekday] : cases) EXPECT_EQ(weekday_of(seconds), weekday) << seconds;
-}
-
 TEST(TimeConvert, SystemtimeOutsideTheRangeIsRefusedAndChangesNothing) {
   const SystemTime refused[] = {
       calendar(1967, 12, 31, 23, 59, 59), calendar(2106, 2, 7, 6, 28, 16),
-      calendar(2108, 1, 1, 0, 0, 0),      calendar(2000, 13, 1, 0, 0, 0),
-      calendar(2000, 0, 1, 0, 0, 0),      calendar(2100, 2, 29, 0, 0, 0),
+      calendar(2000, 13, 1, 0, 0, 0),     calendar(2100, 2, 29, 0, 0, 0),
       calendar(2000, 4, 31, 0, 0, 0),     calendar(2000, 1, 1, 24, 0, 0),
   };
   for (const SystemTime& t : refused) {
@@ -108,9 +97,6 @@ TEST(TimeConvert, SystemtimeOutsideTheRangeIsRefusedAndChangesNothing) {
     ASSERT_EQ(systemtime_to_seconds(&t, &out), 1) << seconds;
     EXPECT_EQ(out, seconds);
   }
-  EXPECT_EQ(systemtime_to_seconds(nullptr, &out), 0);
-  EXPECT_EQ(systemtime_to_seconds(&leap, nullptr), 0);
-  EXPECT_EQ(seconds_to_systemtime(0, nullptr), 0);
 }
 
 TEST(TimeConvert, FiletimeBothWaysAndTheOldValueKeptWhenRefused) {
@@ -119,7 +105,6 @@ TEST(TimeConvert, FiletimeBothWaysAndTheOldValueKeptWhenRefused) {
   EXPECT_EQ((uint64_t(ft.high) << 32 | ft.low), uint64_t(epoch_ticks));
   ASSERT_EQ(seconds_to_filetime(4294967295u, &ft), 1);
   EXPECT_EQ((uint64_t(ft.high) << 32 | ft.low), uint64_t(4294967295ll * 10000000 + epoch_ticks));
-  EXPECT_EQ(seconds_to_filetime(0, nullptr), 0);
 
   int32_t seconds = 0;
   FileTime y1968 = filetime_of(-63158400);
@@ -139,8 +124,6 @@ TEST(TimeConvert, FiletimeBothWaysAndTheOldValueKeptWhenRefused) {
     EXPECT_EQ(filetime_to_seconds(&bad, &seconds), 0);
     EXPECT_EQ(seconds, 777);
   }
-  EXPECT_EQ(filetime_to_seconds(nullptr, &seconds), 0);
-  EXPECT_EQ(filetime_to_seconds(&y1968, nullptr), 0);
 }
 
 TEST(TimeConvert, WholeHoursOfTheZoneAreApplied) {

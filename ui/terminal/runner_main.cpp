@@ -16,6 +16,7 @@
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
 #include "ui/terminal/sfx_inspect.h"
+#include "ui/terminal/terminal_dialog.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ int main(int argc, char** argv) {
   posix_set_module_path(absolute_path(argv[i]).c_str());
   if (list || test) return inspect_and_report(argv[i], test, json);
   posix_catch_interrupt();
+  posix_set_message_check(terminal_shows_message);
 
   std::string text = argument_text(argc - i - 1, argv + i + 1);
   int result = start_program(nullptr, text.c_str());

@@ -1,13 +1,17 @@
 // The main dialog on a terminal: the caption, the label and the directory
 // are shown, the directory and the enabled check boxes asked, then the
 // extraction pass runs with its progress on one line.
+#include "ui/terminal/terminal_dialog.h"
+
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "archive/archive.h"
+#include "install/install.h"
 #include "platform/posix/posix_config.h"
+#include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
@@ -80,6 +84,27 @@ std::string current_directory_text() {
 
 }  // namespace
 
+void terminal_dialog_message(Window dialog, PosixWindowMessage message, Window from) {
+  switch (message) {
+    case posix_message_ack_initiate:
+      // The stand-in writes files from the commands, so it is told what the
+      // line's fields were before they are joined into commands.
+      posix_progman_line(wa->group_name, wa->item_title, wa->program_path, wa->icon_path);
+      on_dde_ack(dialog, from);
+      break;
+    case posix_message_ack_execute:
+      on_dde_ack(dialog, from);
+      break;
+    case posix_message_cancel:
+      if (wa->extracting == 1) wa->cancel_requested = 1;
+      break;
+  }
+}
+
+bool terminal_shows_message(const char* text) {
+  return wa != nullptr && wa->capture_mode == capture_message && text == wa->text;
+}
+
 int run_main_dialog() {
   Window dialog = &dialog_window;
   dde_state = 0;
@@ -118,7 +143,9 @@ int run_main_dialog() {
   posix_set_extract_dir(wa->dest_dir, users_path ? 1 : 0);
   posix_extraction_begins();
   wa->extracting = 1;
+  posix_set_window_proc(terminal_dialog_message);
   run_pass(dialog, pass_extract);
+  posix_set_window_proc(nullptr);
   posix_end_progress_line();
   return 1;
 }
