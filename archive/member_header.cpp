@@ -4,6 +4,8 @@
 #include "decode/decode.h"
 #include "startup/startup.h"
 
+static_assert(sizeof(WorkArea::member_name) == member_name_size, "member_name holds a name");
+
 namespace {
 
 bool is_separator(uint8_t c) { return c == '/' || c == '\\' || c == dir_separator; }

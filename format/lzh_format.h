@@ -51,6 +51,18 @@ constexpr uint8_t restore_attributes_on = '/';
 // The integrity value: the XOR of the file-CRC fields of every member.
 constexpr uint32_t integrity_value_size = 2;
 
+// Bits of the script's "$Flag=" line, which comes after the record and the
+// options: a bit of the low byte turns a switch on, the same bit of the high
+// byte turns it off, and off acts second.
+enum : uint32_t {
+  script_flag_auto_start = 0x0001,
+  script_flag_no_overwrite_prompt = 0x0002,
+  script_flag_no_date_check = 0x0008,
+  script_flag_restore_attributes = 0x0010,
+  script_flag_off_shift = 8,
+};
+constexpr uint32_t script_flags_known = 0x001B | (0x001B << script_flag_off_shift);
+
 // ---- member headers ----
 
 // Offsets in the fixed part of a level-2 member header. All integers are
@@ -74,6 +86,10 @@ enum : uint32_t {
 constexpr uint32_t smallest_header = header_fixed_part + 2;
 constexpr uint32_t largest_header = 32767;
 constexpr uint8_t header_level_2 = 2;
+
+// The longest member name the stub holds (the directory part and the file
+// name joined), terminator included.
+constexpr uint32_t member_name_size = 260;
 
 // Extended headers: a type byte, the data and the u16 size of the next one.
 // The size of an extended header counts all three.

@@ -13,25 +13,18 @@ constexpr const char* script_keys[] = {
 };
 constexpr int key_count = sizeof(script_keys) / sizeof(script_keys[0]);
 
-// Bits of "$Flag=": the low byte turns a switch on, the high byte off; the
-// off bit wins.
-enum : int32_t {
-  flag_auto_start = 0x0001,
-  flag_no_overwrite_prompt = 0x0002,
-  flag_no_date_check = 0x0008,
-  flag_restore_attributes = 0x0010,
-  flag_off_shift = 8,
-};
-
-void apply_flags(int32_t value) {
-  if (value & flag_auto_start) auto_start = 1;
-  if (value & flag_no_overwrite_prompt) no_overwrite_prompt = 1;
-  if (value & flag_no_date_check) skip_if_not_newer = 0;
-  if (value & flag_restore_attributes) wa->settings.restore_attributes = restore_attributes_on;
-  if (value & (flag_auto_start << flag_off_shift)) auto_start = 0;
-  if (value & (flag_no_overwrite_prompt << flag_off_shift)) no_overwrite_prompt = 0;
-  if (value & (flag_no_date_check << flag_off_shift)) skip_if_not_newer = 1;
-  if (value & (flag_restore_attributes << flag_off_shift)) wa->settings.restore_attributes = 0;
+void apply_flags(uint32_t value) {
+  constexpr uint32_t off = script_flag_off_shift;
+  if (value & script_flag_auto_start) auto_start = 1;
+  if (value & script_flag_no_overwrite_prompt) no_overwrite_prompt = 1;
+  if (value & script_flag_no_date_check) skip_if_not_newer = 0;
+  if (value & script_flag_restore_attributes) {
+    wa->settings.restore_attributes = restore_attributes_on;
+  }
+  if (value & (script_flag_auto_start << off)) auto_start = 0;
+  if (value & (script_flag_no_overwrite_prompt << off)) no_overwrite_prompt = 0;
+  if (value & (script_flag_no_date_check << off)) skip_if_not_newer = 1;
+  if (value & (script_flag_restore_attributes << off)) wa->settings.restore_attributes = 0;
 }
 
 }  // namespace
@@ -102,7 +95,7 @@ void apply_script_settings() {
           ask_register = 1;
           break;
         case key_flag:
-          apply_flags(parse_decimal(value));
+          apply_flags(uint32_t(parse_decimal(value)));
           break;
         default:  // "$Class=" and "$Group=" act after the extraction
           break;

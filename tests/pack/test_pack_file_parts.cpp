@@ -145,7 +145,7 @@ TEST(PackFileParts, SettingsRecordFieldsAndWidths) {
   options.install_title = "Install to";
   options.install_dir = "%ProgramFiles%\\App";
   options.command = std::string(255, 'c');
-  options.flags = flag_auto_start | flag_integrity;
+  options.flags = settings_auto_start | settings_integrity_value;
   options.restore_attributes = true;
   const std::vector<uint8_t> r = settings_record(options, 0x12345);
   ASSERT_EQ(r.size(), 603u);
@@ -337,7 +337,7 @@ TEST(PackFileParts, OptionsNameWhatDoesNotFit) {
                          "base", "a", "-C", "sub", "b", "-C", "/abs", "c", "--", "-d"});
   EXPECT_EQ(o.output, "out.exe");
   EXPECT_EQ(o.title, "Setup");
-  EXPECT_EQ(o.flags, flag_auto_start | flag_integrity);
+  EXPECT_EQ(o.flags, settings_auto_start | settings_integrity_value);
   ASSERT_EQ(o.inputs.size(), 4u);
   EXPECT_EQ(o.inputs[0].folder, "base");
   EXPECT_EQ(o.inputs[1].folder, "base/sub");
@@ -392,7 +392,7 @@ TEST(PackFileParts, ScriptLinesTheStubReadsOtherwiseAreNamed) {
   PackOptions options;
   options.title = "T";
   options.install_dir = "C:\\App";                   // $InstallDir= is empty: no note
-  options.flags = flag_auto_start | flag_overwrite;  // $Flag= leaves overwriting alone
+  options.flags = settings_auto_start | settings_no_overwrite_prompt;  // $Flag= leaves overwriting alone
   options.restore_attributes = true;
   const std::vector<std::string> remarks =
       script_remarks(std::vector<uint8_t>(script.begin(), script.end()), options);
