@@ -19,7 +19,11 @@ takes 0.3 ms, as each new inode passes over the recently freed ones), and
 every tool pays it alike.
 
   bench/extract_bench.py [--build DIR] [--work DIR] [--out DIR] [--runs N]
-                         [--fresh] [--no-scan]
+                         [--fresh] [--no-scan] [--baseline KOBRIX]
+
+--baseline times another kobrix (an earlier build, say) in the same
+hyperfine runs, so that a change to the decoder is measured before and after
+on one machine at one load.
 
 Needs kobrix, kobrix-pack and kobrix-stub.exe in the build folder, and the
 Debian packages hyperfine, jlha-utils, 7zip, lhasa, wine64 (strace for the
@@ -186,14 +190,17 @@ def pack_archives(tools, payload, work, fresh):
 def extract_commands(tools, archive, out, root):
     """Each tool's command line; kobrix asks nothing (-n) and ends with 1,
     which says that the extraction ran."""
-    return {
+    commands = {
         "kobrix": [tools["kobrix"], "--root", root, archive, "-n", out],
         "7zz": [tools["7zz"], "x", "-y", "-bso0", "-bsp0", "-o" + out, archive],
         "lhasa": [tools["lhasa"], "xqw=" + out, archive],
     }
+    if tools.get("baseline"):
+        commands["baseline"] = [tools["baseline"], "--root", root, archive, "-n", out]
+    return commands
 
 
-EXPECTED_EXIT = {"kobrix": 1}
+EXPECTED_EXIT = {"kobrix": 1, "baseline": 1}
 
 
 def fresh_dir(path):
@@ -325,9 +332,12 @@ def main():
     parser.add_argument("--runs", type=int, default=7, help="timed runs per tool (default 7)")
     parser.add_argument("--fresh", action="store_true", help="pack the archives anew")
     parser.add_argument("--no-scan", action="store_true", help="leave out the scan part")
+    parser.add_argument("--baseline", help="another kobrix to time beside the build's")
     args = parser.parse_args()
 
     tools = find_tools(os.path.abspath(args.build))
+    if args.baseline:
+        tools["baseline"] = os.path.abspath(args.baseline)
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
     # Without the Windows stub (no mingw-w64), a bare header area that the
@@ -361,6 +371,9 @@ def main():
         print("%-20s kobrix %s ms, 7zz %s ms, lhasa %s ms: %.2f of 7zz, %.2f of lhasa" % (
             label, ms(medians["kobrix"]), ms(medians["7zz"]), ms(medians["lhasa"]),
             medians["kobrix"] / medians["7zz"], medians["kobrix"] / medians["lhasa"]))
+        if "baseline" in medians:
+            print("%-20s baseline %s ms: kobrix %.2f of it" % (
+                "", ms(medians["baseline"]), medians["kobrix"] / medians["baseline"]))
     shutil.rmtree(out, ignore_errors=True)
 
     print()
@@ -375,6 +388,14 @@ def main():
             label, size / 1e6, ms(medians["kobrix"]), ms(medians["7zz"]), ms(medians["lhasa"]),
             medians["kobrix"] / medians["7zz"], medians["kobrix"] / medians["lhasa"],
             memory["kobrix"], memory["7zz"], memory["lhasa"]))
+    if args.baseline:
+        print()
+        print("| archive | kobrix ms | baseline ms | kobrix/baseline | peak KB kobrix / baseline |")
+        print("|---|---:|---:|---:|---|")
+        for label, size, medians, memory in rows:
+            print("| %s | %s | %s | %.2f | %d / %d |" % (
+                label, ms(medians["kobrix"]), ms(medians["baseline"]),
+                medians["kobrix"] / medians["baseline"], memory["kobrix"], memory["baseline"]))
 
     failures = []
     for label, _, medians, memory in rows:

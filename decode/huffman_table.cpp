@@ -1,21 +1,59 @@
-// Huffman decoding tables: a canonical code, given by its code lengths,
-// becomes a direct lookup table of table_bits bits plus, for longer codes, a
-// binary tree in tree_left / tree_right. Lists that do not describe a usable
-// code are refused as "Bad table".
-#include "decode/bit_word.h"
+// Decoding tables: a canonical code, given by its code lengths, becomes a
+// main table indexed by the next main_bits bits and, for the longer codes,
+// subtables behind it, one for each main entry that starts such codes,
+// as large as the codes under that entry need. Lists that do not describe
+// a usable code are refused as "Bad table".
 #include "decode/decode_internal.h"
-#include "startup/startup.h"
 
 namespace {
 
-// n slots of value; n is a power of two.
-inline void fill_slots(uint16_t* p, uint16_t value, uint32_t n) {
-  if (n < 4) {
-    for (uint32_t i = 0; i < n; ++i) p[i] = value;
+// n entries of value; n is a power of two.
+inline void fill_entries(uint32_t* p, uint32_t value, uint32_t n) {
+  if (n == 1) {
+    *p = value;
     return;
   }
-  uint64_t four = value * 0x0001000100010001ull;
-  for (uint32_t i = 0; i < n; i += 4) store_u64(reinterpret_cast<uint8_t*>(p + i), four);
+  uint64_t two = uint64_t(value) << 32 | value;
+  for (uint32_t i = 0; i < n; i += 2) store_u64(reinterpret_cast<uint8_t*>(p + i), two);
+}
+
+uint32_t make_entry(uint32_t symbol, uint32_t length, TableKind kind) {
+  if (kind == table_symbols) return symbol << entry_value_shift | length;
+  // Position j >= 2 is 2^(j - 1) and j - 1 extra bits; 0 and 1 stand alone.
+  uint32_t extra = symbol > 1 ? symbol - 1 : 0;
+  uint32_t base = symbol > 1 ? 1u << extra : symbol;
+  return base << entry_value_shift | extra << entry_extra_shift | entry_position | length;
+}
+
+uint32_t entry_symbol(uint32_t e) {
+  uint32_t value = entry_value(e);
+  if ((e & entry_position) == 0 || value <= 1) return value;
+  return entry_extra(e) + 1;
+}
+
+// count[len] for len 0 to 16: how many of the symbols have a code of len
+// bits; a length above 16 (which only the unary escape of the small codes
+// can send) is refused as "Bad table".
+void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count) {
+  for (int len = 0; len <= 16; ++len) count[len] = 0;
+  for (int i = 0; i < symbol_count; ++i) {
+    if (lengths[i] > 16) fail_bad_table();
+    ++count[lengths[i]];
+  }
+}
+
+// A list of zeros sends no code: the table keeps the symbols it holds, and
+// each takes no bits now, as the new lengths say. One outside this
+// alphabet is marked, and refused as "Bad table" if a code reaches it.
+void keep_symbols(int symbol_count, uint32_t* table, uint32_t capacity, TableKind kind) {
+  for (uint32_t i = 0; i < capacity; ++i) {
+    uint32_t e = table[i];
+    if ((e & entry_link) != 0) continue;
+    uint32_t symbol = entry_symbol(e);
+    table[i] = (e & entry_bad) != 0 || symbol >= uint32_t(symbol_count)
+                   ? entry_bad
+                   : make_entry(symbol, 0, kind);
+  }
 }
 
 }  // namespace
@@ -25,114 +63,80 @@ void fail_bad_table() {
   fatal_exit(1);
 }
 
-void count_code_lengths(const uint8_t* lengths, int symbol_count, uint32_t* count) {
-  if (symbol_count < 64) {
-    for (int len = 0; len <= 16; ++len) count[len] = 0;
-    for (int i = 0; i < symbol_count; ++i) {
-      // Lengths above 16 can come only from the unary escape of the small codes.
-      if (lengths[i] > 16) fail_bad_table();
-      ++count[lengths[i]];
-    }
-    return;
+uint32_t subtable_entry(const uint32_t* table, uint32_t main_bits, uint32_t e, uint64_t word) {
+  if ((e & entry_bad) == 0) {
+    uint32_t sub_bits = entry_extra(e);
+    e = table[entry_value(e) + uint32_t((word << main_bits) >> (64 - sub_bits))];
   }
-  // Four tallies in turn: runs of one length (mostly 0) would otherwise
-  // wait on each other's increments.
-  uint32_t tally[4][32] = {};
-  uint32_t largest = 0;
-  int i = 0;
-  for (; i + 4 <= symbol_count; i += 4) {
-    uint32_t a = lengths[i], b = lengths[i + 1], c = lengths[i + 2], d = lengths[i + 3];
-    largest |= a | b | c | d;
-    ++tally[0][a & 31];
-    ++tally[1][b & 31];
-    ++tally[2][c & 31];
-    ++tally[3][d & 31];
-  }
-  for (; i < symbol_count; ++i) {
-    largest |= lengths[i];
-    ++tally[0][lengths[i] & 31];
-  }
-  if (largest > 31) fail_bad_table();
-  for (int len = 17; len < 32; ++len)
-    if (tally[0][len] + tally[1][len] + tally[2][len] + tally[3][len] != 0) fail_bad_table();
-  for (int len = 0; len <= 16; ++len)
-    count[len] = tally[0][len] + tally[1][len] + tally[2][len] + tally[3][len];
+  if ((e & entry_bad) != 0) fail_bad_table();
+  return e;
 }
 
-void build_decode_table(int16_t symbol_count, const uint8_t* lengths, int16_t table_bits,
-                        uint16_t* table) {
-  build_decode_table_above(symbol_count, lengths, table_bits, table, 0);
+void fill_single_symbol(uint32_t symbol, uint32_t main_bits, uint32_t* table, TableKind kind) {
+  fill_entries(table, make_entry(symbol, 0, kind), 1u << main_bits);
 }
 
-void build_decode_table_above(int symbol_count, const uint8_t* lengths, int table_bits,
-                              uint16_t* table, int left_out) {
+void build_table(const uint8_t* lengths, int symbol_count, uint32_t main_bits, uint32_t* table,
+                 uint32_t capacity, TableKind kind) {
   uint32_t count[17];
   count_code_lengths(lengths, symbol_count, count);
 
-  // First codes of each length, left-aligned to 16 bits. The sum must be
-  // exactly one complete code (65536) or nothing at all: an over-full list
-  // whose sum wraps to a multiple of 65536 is refused too, since filling it
-  // would run past the table and the node arrays.
-  uint32_t start[18];
-  uint32_t weight[17];
-  start[1] = 0;
-  for (int len = 1; len <= 16; ++len) start[len + 1] = start[len] + (count[len] << (16 - len));
-  if (start[17] == 0) return;  // no codes: table and nodes stay as they are
-  if (start[17] != 0x10000) fail_bad_table();
-
-  const int shift = 16 - table_bits;
-  const uint32_t table_size = 1u << table_bits;
-  for (int len = 1; len <= table_bits; ++len) {
-    start[len] >>= shift;
-    weight[len] = 1u << (table_bits - len);
+  // The code space the lengths take, in units of 2^-16: exactly one
+  // complete code, or nothing at all.
+  uint32_t space = 0;
+  for (int len = 1; len <= 16; ++len) space += count[len] << (16 - len);
+  if (space == 0) {
+    keep_symbols(symbol_count, table, capacity, kind);
+    return;
   }
-  for (int len = table_bits + 1; len <= 16; ++len) weight[len] = 1u << (16 - len);
+  if (space != 0x10000) fail_bad_table();
 
-  // Every slot under a long code starts empty.
-  for (uint32_t i = start[table_bits + 1] >> shift; i < table_size; ++i) table[i] = 0;
+  // The symbols in canonical order: by length, then by symbol.
+  uint16_t sorted[lit_symbols];
+  uint32_t offset[17];
+  offset[1] = 0;
+  for (int len = 1; len < 16; ++len) offset[len + 1] = offset[len] + count[len];
+  for (int ch = 0; ch < symbol_count; ++ch)
+    if (lengths[ch] != 0) sorted[offset[lengths[ch]]++] = uint16_t(ch);
 
-  uint32_t free_node = uint32_t(symbol_count);
-  const uint32_t mask = 1u << (15 - table_bits);
-  for (int ch = 0; ch < symbol_count; ++ch) {
-    int len = lengths[ch];
-    if (len == 0) continue;
-    uint32_t k = start[len];
-    uint32_t next = k + weight[len];
-    if (len <= table_bits) {
-      if (len > left_out) fill_slots(table + k, uint16_t(ch), next - k);
-    } else {
-      uint16_t* p = &table[k >> shift];
-      for (int step = len - table_bits; step > 0; --step) {
-        if (*p == 0) {
-          if (free_node >= uint32_t(tree_nodes)) fail_bad_table();
-          wa->tree_left[free_node] = 0;
-          wa->tree_right[free_node] = 0;
-          *p = uint16_t(free_node++);
-        }
-        uint32_t node = *p;
-        if (node < uint32_t(symbol_count) || node >= uint32_t(tree_nodes)) fail_bad_table();
-        p = (k & mask) != 0 ? &wa->tree_right[node] : &wa->tree_left[node];
-        k = (k << 1) & 0xFFFF;
-      }
-      *p = uint16_t(ch);
+  // code: where the next code starts, left-aligned to 16 bits.
+  uint32_t code = 0;
+  uint32_t i = 0;
+  for (uint32_t len = 1; len <= main_bits; ++len)
+    for (uint32_t n = count[len]; n != 0; --n) {
+      fill_entries(table + (code >> (16 - main_bits)), make_entry(sorted[i++], len, kind),
+                   1u << (main_bits - len));
+      code += 1u << (16 - len);
     }
-    start[len] = next;
-  }
-}
 
-uint16_t lookup_symbol(const uint16_t* table, int table_bits, uint16_t symbol_count) {
-  const uint32_t window = wa->bit_window;
-  return uint16_t(walk_tree(table[window >> (16 - table_bits)], uint64_t(window) << 48, table_bits,
-                            symbol_count));
-}
-
-uint32_t walk_tree(uint32_t v, uint64_t word, int table_bits, uint32_t symbol_count) {
-  uint32_t window = uint32_t(word >> 48);
-  uint32_t mask = 1u << (15 - table_bits);
-  while (v >= symbol_count) {
-    if (mask == 0 || v >= uint32_t(tree_nodes)) fail_bad_table();
-    v = (window & mask) != 0 ? wa->tree_right[v] : wa->tree_left[v];
-    mask >>= 1;
-  }
-  return v;
+  uint32_t next_free = 1u << main_bits;
+  uint32_t prefix = ~0u;
+  uint32_t start = 0;
+  uint32_t sub_bits = 0;
+  for (uint32_t len = main_bits + 1; len <= 16; ++len)
+    for (; count[len] != 0; --count[len]) {
+      uint32_t p = code >> (16 - main_bits);
+      if (p != prefix) {
+        // A new subtable: as many index bits as the codes left fill
+        // completely under this main entry, the shortest first.
+        prefix = p;
+        sub_bits = len - main_bits;
+        int32_t left = 1 << sub_bits;
+        for (;;) {
+          left -= int32_t(count[main_bits + sub_bits]);
+          if (left <= 0 || main_bits + sub_bits >= 16) break;
+          ++sub_bits;
+          left <<= 1;
+        }
+        start = next_free;
+        next_free += 1u << sub_bits;
+        if (next_free > capacity) fail_bad_table();
+        table[p] = start << entry_value_shift | sub_bits << entry_extra_shift | entry_link;
+      }
+      uint32_t shift = 16 - main_bits - sub_bits;
+      uint32_t index = (code >> shift) & ((1u << sub_bits) - 1);
+      fill_entries(table + start + index, make_entry(sorted[i++], len, kind),
+                   1u << (main_bits + sub_bits - len));
+      code += 1u << (16 - len);
+    }
 }

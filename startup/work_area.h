@@ -15,7 +15,14 @@ constexpr const char default_title[] = "Kobrix V2.60.w32.0031";
 constexpr uint32_t in_buf_size = 16384;
 constexpr uint32_t ring_capacity = 65536;
 constexpr int lit_symbols = 510;
-constexpr int tree_nodes = 2 * lit_symbols - 1;
+// Decoding tables: a main table indexed by the next lit_main_bits or
+// small_main_bits bits, and behind it the subtables of the longer codes.
+// A complete code of 510 symbols needs at most 72 subtables of 64 entries
+// and one of 32; one of 19 symbols at most two of 256.
+constexpr int lit_main_bits = 10;
+constexpr int small_main_bits = 8;
+constexpr uint32_t lit_table_size = (1u << lit_main_bits) + 72 * 64 + 32;
+constexpr uint32_t small_table_size = (1u << small_main_bits) + 2 * 256;
 constexpr uint32_t text_size = 1024;
 constexpr uint32_t script_size = 4096;
 constexpr uint32_t path_size = 260;
@@ -52,17 +59,14 @@ struct WorkArea {
   uint16_t crc;
   uint16_t block_remaining;
   uint16_t dict_bits;
-  uint16_t tree_left[tree_nodes];
-  uint16_t tree_right[tree_nodes];
-  uint16_t lit_lookup[4096];
-  uint16_t small_lookup[256];
   uint16_t position_count;
   uint16_t position_count_bits;
   uint16_t stored_check;
-  uint16_t bit_window;
-  uint8_t pending_byte;
-  uint8_t pending_bits;
   uint8_t capture_mode;
+  uint32_t bit_count;  // bits of the stream held in bit_word
+  uint64_t bit_word;   // the next bits of the stream, the first of them bit 63
+  uint32_t lit_table[lit_table_size];
+  uint32_t small_table[small_table_size];
 
   // Settings, header and times
   SettingsBlock settings;
@@ -117,7 +121,9 @@ enum : uint8_t { capture_none = 0, capture_message = 1, capture_script = 2 };
 enum PassMode { pass_scan, pass_extract };
 
 // Little-endian fields of the file formats.
-inline uint16_t get_u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t get_u16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 inline uint32_t get_u32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }

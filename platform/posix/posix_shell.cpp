@@ -75,6 +75,14 @@ bool user_agrees_to_command(const std::vector<std::string>& argv, const std::str
   return yes;
 }
 
+// A command that cannot be started here is named, so that the user knows it
+// did not run.
+void report_not_started(const char* file, const char* why) {
+  posix_end_progress_line();
+  std::fprintf(stderr, "The archive's command %s: %s; not run.\n",
+               terminal_safe(posix_to_utf8(file)).c_str(), why);
+}
+
 }  // namespace
 
 void posix_set_run_command(int agreed) {
@@ -105,16 +113,16 @@ void sys_shell_execute(Window owner, const char* file, const char* parameters,
     for (const std::string& p : split_parameters(parameters)) argv.push_back(p);
   } else if (posix_is_file(target)) {
     std::string opener = posix_find_on_path("xdg-open");
-    if (opener.empty()) return;
+    if (opener.empty()) return report_not_started(file, "no xdg-open to open it");
     argv = {opener, target};
   } else if (!has_separator) {
     // Not in the directory: a program on the search path, as the shell would.
     std::string program = posix_find_on_path(posix_to_utf8(file).c_str());
-    if (program.empty()) return;
+    if (program.empty()) return report_not_started(file, "not found");
     argv.push_back(program);
     for (const std::string& p : split_parameters(parameters)) argv.push_back(p);
   } else {
-    return;
+    return report_not_started(file, "not found");
   }
   if (!user_agrees_to_command(argv, folder)) return;
   posix_spawn_detached(argv, folder);

@@ -1,8 +1,8 @@
 // The block decoder under libFuzzer. Arbitrary bytes make one compressed
-// member, decoded twice: by decode_member and by the bit reader's own
-// routines symbol by symbol. Both must write the same bytes, end the same
-// way (returned, "Bad table", "Read ERROR") and leave the same state, and
-// no read may ask for a byte beyond the member's packed data.
+// member, decoded twice: by decode_member and code by code through the
+// same bit reader and tables (support_reference_decoder). Both must write the same bytes, end the
+// same way (returned, "Bad table", "Read ERROR") and leave the same state, and no read may ask for
+// a byte beyond the member's packed data.
 //
 // Input: byte 0, bits 0-1: method '4' to '7'; bit 2: output to a file, else
 // captured as the message member; bit 3: the header claims 300 packed bytes
@@ -10,6 +10,7 @@
 // bytes, so that in_buf is refilled within the member. Bytes 1-3: the
 // unpacked size, of which the low 17 bits are taken (twice the ring at
 // most, to keep runs short). The rest: the packed data.
+#include <array>
 #include <cstring>
 
 #include "decode/decode.h"
@@ -24,7 +25,8 @@ struct Outcome {
   FuzzWrites writes;
   char message[64];
   char captured[64];
-  uint32_t state[9];
+  std::array<uint32_t, 6> state;
+  uint64_t read_end;  // how far into the packed data reads went
 };
 
 WorkArea* area;
@@ -57,16 +59,15 @@ Outcome run(void (*decoder)()) {
   text_copy(o.message, fuzz_last_message(), sizeof o.message);
   text_copy(o.captured, wa->text, sizeof o.captured);
   if (o.status == -1) {
-    uint32_t state[9] = {wa->in_pos,       wa->packed_remaining, wa->bit_window,
-                         wa->pending_byte, wa->pending_bits,     wa->block_remaining,
-                         wa->out_count,    wa->ring_fill,        wa->crc};
-    std::memcpy(o.state, state, sizeof state);
-    // The loop ends only with the member complete, the window full, and
-    // never with more bytes than the header declares.
-    if (wa->out_count != wa->member_size || wa->pending_bits >= 8) __builtin_trap();
+    o.state = decoder_state();
+    // The loop ends only with the member complete, 16 bits or more in the
+    // bit reader, and never with more bytes than the header declares.
+    if (wa->out_count != wa->member_size || wa->bit_count < 16 || wa->bit_count > 63)
+      __builtin_trap();
     if (to_file && o.writes.bytes != wa->member_size) __builtin_trap();
   }
-  if (fuzz_own_file_requested_end() > get_u32(header + 7)) __builtin_trap();
+  o.read_end = fuzz_own_file_requested_end();
+  if (o.read_end > get_u32(header + 7)) __builtin_trap();
   return o;
 }
 

@@ -511,6 +511,10 @@ def test_install_cleared_check_boxes_write_nothing(c):
     assert not os.path.exists(c.data), sfx.tree_files(c.data)
     # A document is opened with xdg-open, in the extraction directory.
     assert appears(c.opened) and text_of(c.opened) == f"{c.app}\n{c.app}/README.TXT\n"
+    # A program that is nowhere is named as not run.
+    shutil.rmtree(c.work + "/bin")
+    code, err, _, _ = install(c, INSTALL_SCRIPT + "$Command=no-such-tool -x\r\n", "\nn\nn\n")
+    assert code == 1 and "command no-such-tool: not found; not run." in err, err
 
 
 def test_install_actions_only_after_a_clean_extraction(c):

@@ -196,7 +196,7 @@ void DecodeTest::use_member(const StoredMember& m, const Bytes& trailer) {
 void DecodeTest::start_bits(char method, const Bytes& packed, const Bytes& trailer) {
   use_member(method, packed, 0, trailer);
   wa->packed_remaining = uint32_t(packed.size());
-  start_member_decoding(method);
+  bits = start_member_decoding(method);
 }
 
 int32_t DecodeTest::archive_position() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decode/decode.h"
+#include "decode/decode_internal.h"
 #include "startup/startup.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -64,7 +65,7 @@ class DecodeTest : public ::testing::Test {
   // The member: its packed data as the archive, a header with its sizes.
   void use_member(char method, const Bytes& packed, uint32_t size, const Bytes& trailer = Bytes());
   void use_member(const StoredMember& m, const Bytes& trailer = Bytes());
-  // use_member, then the bit reader started on the data.
+  // use_member, then the bit reader started on the data, in bits.
   void start_bits(char method, const Bytes& packed, const Bytes& trailer = Bytes());
   int32_t archive_position();
   // Creates target_path as output_file.
@@ -74,6 +75,7 @@ class DecodeTest : public ::testing::Test {
   std::string folder;
   std::string archive_path;
   Bytes header;
+  Bits bits;
 };
 
 // Runs fn with output_file one end of a socket that keeps message

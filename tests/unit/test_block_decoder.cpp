@@ -1,6 +1,9 @@
 // The block decoder: members packed by jlha, the fast loop against the
 // symbol-by-symbol reference, hand-made blocks and code-length lists,
 // flushes and progress, and the damaged members that end the program.
+#include <fcntl.h>
+
+#include <array>
 #include <cstring>
 
 #include "support_decode.h"
@@ -11,10 +14,11 @@ namespace {
 class BlockDecoder : public DecodeTest {
  protected:
   // Everything of the decoder that the program or the next member sees.
-  std::vector<uint32_t> decoder_state() {
-    return {wa->in_pos,       wa->packed_remaining,        wa->bit_window, wa->pending_byte,
-            wa->pending_bits, wa->block_remaining,         wa->out_count,  wa->ring_fill,
-            wa->crc,          uint32_t(archive_position())};
+  std::vector<uint32_t> state_seen() {
+    std::array<uint32_t, 6> s = decoder_state();
+    std::vector<uint32_t> v(s.begin(), s.end());
+    v.push_back(uint32_t(archive_position()));
+    return v;
   }
   std::string decoded() {
     Bytes out = recorded(decode_member);
@@ -62,7 +66,7 @@ TEST_F(BlockDecoder, JlhaMembersDecodeToTheirFilesAsTheReferenceDoes) {
           std::memset(wa->ring, 0, ring_capacity);
           use_member(*m, Bytes(40, 0xEE));
           out[k] = recorded(k == 0 ? decode_member : reference_decode_member);
-          state[k] = decoder_state();
+          state[k] = state_seen();
         }
         EXPECT_EQ(state[0], state[1]);
         EXPECT_TRUE(out[0] == out[1]);
@@ -77,8 +81,8 @@ TEST_F(BlockDecoder, JlhaMembersDecodeToTheirFilesAsTheReferenceDoes) {
 }
 
 TEST_F(BlockDecoder, ABlockWithoutALiteralCodeKeepsTheTableOfTheMemberBefore) {
-  // The loop builds lit_lookup only in part; a block whose lengths are all
-  // zero decodes by the table the last block of the member before left,
+  // A block whose lengths are all zero decodes by the symbols of the table
+  // the last block of the member before left, each taking no bits,
   // whichever decoder took either member.
   Bytes text = sample_text(20000, 21);
   auto members = pack_with_jlha('5', {{"text.txt", text}});
@@ -120,7 +124,7 @@ TEST_F(BlockDecoder, SingleSymbolBlocksTakeNoBitsPerCode) {
   EXPECT_EQ(wa->crc, crc16_bitwise(expected.data(), expected.size()));
 }
 
-TEST_F(BlockDecoder, MatchesOfEveryLengthAndShortDistance) {
+TEST_F(BlockDecoder, MatchesOfEveryLengthShortDistanceAndAcrossTheRingsEnd) {
   // 256 bytes from the ring's last byte, left by an earlier member; "ab";
   // 3 bytes from distance value 1; 10 repeats of the previous byte.
   wa->ring[65535] = 'Q';
@@ -132,6 +136,22 @@ TEST_F(BlockDecoder, MatchesOfEveryLengthAndShortDistance) {
   put_constant_block(w, 1, 263, 0, 5);
   use_member('7', w.bytes, 256 + 2 + 3 + 10);
   EXPECT_EQ(decoded(), std::string(256, 'Q') + "ab" + "aba" + std::string(10, 'a'));
+
+  // Near the ring's end, where codes go one at a time: 65300 'a', then a
+  // match from 150 bytes past the fill (distance value 32768 + 32617), whose
+  // source wraps over the ring's end to the first 'a's of the member.
+  for (uint32_t i = 0; i < ring_capacity; ++i) wa->ring[i] = uint8_t('A' + i % 26);
+  std::string expected(65300, 'a');
+  for (uint32_t k = 0; k < 256; ++k) {
+    uint32_t from = (65450 + k) & 0xFFFF;
+    expected += from >= 65300 ? char(wa->ring[from]) : 'a';
+  }
+  BitWriter near_end;
+  put_constant_block(near_end, 65300, 'a', 0, 5);
+  put_constant_block(near_end, 1, 509, 16, 5);
+  near_end.put(32617, 15);
+  use_member('7', near_end.bytes, 65300 + 256);
+  EXPECT_TRUE(decoded() == expected);
 }
 
 TEST_F(BlockDecoder, MatchPastTheSizeIsCutThereAndEmptyMemberWritesNothing) {
@@ -184,21 +204,17 @@ TEST_F(BlockDecoder, CodeLengthListsWithZeroRunAndUnaryEscape) {
   w.put(0x96, 8);
   w.put(0, 16);
   start_bits('5', w.bytes);
-  load_small_lengths(19, 5, 3);
+  read_small_code(bits, 19, 5, 3, table_symbols);
   EXPECT_EQ(Bytes(wa->small_lengths, wa->small_lengths + 19),
             Bytes({2, 2, 2, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(wa->small_lookup[63], 0);
-  EXPECT_EQ(wa->small_lookup[191], 2);
-  EXPECT_EQ(wa->small_lookup[192], 5);
-  EXPECT_EQ(wa->small_lookup[255], 6);
-  EXPECT_EQ(read_bits(8), 0xA5);
-  load_small_lengths(19, 5, 3);
+  EXPECT_EQ(take_bits(bits, 8), 0xA5u);
+  read_small_code(bits, 19, 5, 3, table_symbols);
   EXPECT_EQ(Bytes(wa->small_lengths, wa->small_lengths + 6), Bytes({1, 2, 2, 0, 0, 0}));
-  EXPECT_EQ(read_bits(8), 0x3C);
-  load_small_lengths(14, 4, -1);
+  EXPECT_EQ(take_bits(bits, 8), 0x3Cu);
+  read_small_code(bits, 14, 4, -1, table_positions);
   EXPECT_EQ(Bytes(wa->small_lengths, wa->small_lengths + 14),
             Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 0, 0, 0}));
-  EXPECT_EQ(read_bits(8), 0x96);
+  EXPECT_EQ(take_bits(bits, 8), 0x96u);
 }
 
 TEST_F(BlockDecoder, ListsOutsideTheirAlphabetsAreBadTables) {
@@ -227,7 +243,7 @@ TEST_F(BlockDecoder, ListsOutsideTheirAlphabetsAreBadTables) {
                            {'5', code_length}}) {
     expect_bad_table([&, method = method, w = w] {
       start_bits(method, w.bytes);
-      next_lit_symbol();
+      read_block_header(bits);
     });
   }
 }

@@ -54,27 +54,23 @@ TEST_F(CrcTable, RunsOfAnyLengthAndOffsetAfterAnyStartMatchTheBitwiseCrc) {
 
 TEST_F(BitReader, TakesBitsMostSignificantFirst) {
   start_bits('5', {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE});
-  EXPECT_EQ(wa->bit_window, 0x1234);
-  EXPECT_EQ(read_bits(4), 0x1);
-  EXPECT_EQ(wa->bit_window, 0x2345);
-  EXPECT_EQ(read_bits(16), 0x2345);
-  EXPECT_EQ(wa->bit_window, 0x6789);
-  fill_bits(17);  // the longest step of the unary escape: bits 37 to 52 now
-  EXPECT_EQ(wa->bit_window, uint16_t(0x123456789ABCDEull >> 3));
-  fill_bits(0);
-  EXPECT_EQ(wa->bit_window, uint16_t(0x123456789ABCDEull >> 3));
+  EXPECT_EQ(take_bits(bits, 4), 0x1u);
+  EXPECT_EQ(take_bits(bits, 16), 0x2345u);
+  EXPECT_EQ(take_bits(bits, 0), 0u);
+  skip_bits(bits, 16);  // the longest step of the unary escape: 17 bits
+  skip_bits(bits, 1);
+  EXPECT_EQ(take_bits(bits, 16), uint16_t(0x123456789ABCDEull >> 3));
 }
 
 TEST_F(BitReader, ReadsTheMemberInOneRefillAndNeverPastIt) {
   Bytes data = sample_random(100, 1);
   start_bits('5', data, Bytes(50, 0xEE));
   EXPECT_EQ(archive_position(), 100);  // one read of exactly 100 bytes
-  EXPECT_EQ(wa->in_pos, 2u);
-  for (int i = 2; i < 100; ++i) EXPECT_EQ(read_bits(8), data[i - 2]);
-  EXPECT_EQ(read_bits(16), uint16_t(data[98] << 8 | data[99]));
-  EXPECT_EQ(wa->packed_remaining, 0u);
+  for (int i = 0; i < 98; ++i) EXPECT_EQ(take_bits(bits, 8), data[i]);
+  EXPECT_EQ(take_bits(bits, 16), uint32_t(data[98] << 8 | data[99]));
+  EXPECT_EQ(bits.remaining, 0u);
   // Zero bits after the data; the bytes behind it are never read.
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(read_bits(16), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(take_bits(bits, 16), 0u);
   EXPECT_EQ(archive_position(), 100);
 }
 
@@ -82,14 +78,13 @@ TEST_F(BitReader, RefillsWithTheRemainderOnlyWhenTheBufferIsUsedUp) {
   Bytes data = sample_random(20000, 2);
   start_bits('5', data, Bytes(50, 0xEE));
   EXPECT_EQ(archive_position(), 16384);
-  // The window holds 16 bits ahead: up to bit 16384 * 8 - 16 no refill.
-  for (int i = 0; i < 16382; ++i) read_bits(8);
+  // 16 bits are kept ahead: up to bit 16384 * 8 - 16 no refill.
+  for (int i = 0; i < 16382; ++i) ASSERT_EQ(take_bits(bits, 8), data[i]);
   EXPECT_EQ(archive_position(), 16384);
-  EXPECT_EQ(wa->bit_window, uint16_t(data[16382] << 8 | data[16383]));
-  EXPECT_EQ(read_bits(1), data[16382] >> 7);
+  EXPECT_EQ(bits.word >> 48, uint64_t(data[16382] << 8 | data[16383]));
+  EXPECT_EQ(take_bits(bits, 1), uint32_t(data[16382] >> 7));
   EXPECT_EQ(archive_position(), 20000);  // a read of 3616 bytes
-  EXPECT_EQ(wa->in_pos, 1u);
-  for (int i = 0; i < 3620; ++i) fill_bits(8);
+  for (int i = 0; i < 3620; ++i) skip_bits(bits, 8);
   EXPECT_EQ(archive_position(), 20000);
 }
 
@@ -97,10 +92,10 @@ TEST_F(BitReader, FileCutShortInsideTheMemberIsAReadError) {
   use_member('5', sample_random(18000, 3), 0);
   wa->packed_remaining = 20000;  // the header claims more than the file holds
   open_output();
-  start_member_decoding('5');
   EXPECT_EXIT(
       {
-        for (int i = 0; i < 20000; ++i) read_bits(8);
+        Bits b = start_member_decoding('5');
+        for (int i = 0; i < 20000; ++i) take_bits(b, 8);
       },
       ::testing::ExitedWithCode(1), "archive.bin\" Read ERROR");
   EXPECT_FALSE(output_exists());
