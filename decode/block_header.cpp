@@ -20,7 +20,7 @@ constexpr MethodParameters methods[4] = {
 };
 
 constexpr int small_capacity = int(sizeof(WorkArea::small_lengths));
-constexpr int code_length_symbols = 19;
+constexpr int code_length_symbols = lzh_code_length_alphabet;
 
 }  // namespace
 

@@ -14,7 +14,7 @@ constexpr const char default_title[] = "Kobrix V2.60.w32.0031";
 // Capacities of the buffers, texts included their terminator.
 constexpr uint32_t in_buf_size = 16384;
 constexpr uint32_t ring_capacity = 65536;
-constexpr int lit_symbols = 510;
+constexpr int lit_symbols = lzh_literal_alphabet;
 // Decoding tables: a main table indexed by the next lit_main_bits or
 // small_main_bits bits, and behind it the subtables of the longer codes.
 // A complete code of 510 symbols needs at most 72 subtables of 64 entries
