@@ -61,7 +61,10 @@ enum : uint32_t {
   script_flag_restore_attributes = 0x0010,
   script_flag_off_shift = 8,
 };
-constexpr uint32_t script_flags_known = 0x001B | (0x001B << script_flag_off_shift);
+constexpr uint32_t script_flags_on = script_flag_auto_start | script_flag_no_overwrite_prompt |
+                                     script_flag_no_date_check | script_flag_restore_attributes;
+constexpr uint32_t script_flags_known =
+    script_flags_on | (script_flags_on << script_flag_off_shift);
 
 // ---- member headers ----
 
