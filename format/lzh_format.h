@@ -116,10 +116,8 @@ inline bool os_keeps_windows_fields(uint8_t os) {
 
 // ---- methods ----
 
-enum : char {
-  method_stored = '0',
-  method_directory = 'd',  // no data
-};
+constexpr char method_stored = '0';
+constexpr char method_directory = 'd';  // no data
 
 // A method by its digit in "-lh?-": the window of the compressed ones and
 // how their position code is sent.
