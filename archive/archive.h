@@ -20,7 +20,7 @@ void parse_extended_header(uint8_t* data, uint16_t size);
 // Moves past the current member's packed data; 0 after reporting.
 int skip_member_data();
 // Method character of the current header ('0', '4'..'7', 'd').
-inline char member_method() { return char(wa->header[5]); }
+inline char member_method() { return char(wa->header[header_method_digit_at]); }
 
 // ---- extraction passes ----
 

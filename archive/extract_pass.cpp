@@ -11,8 +11,8 @@ namespace {
 
 enum MemberStep { member_next, member_stop };
 
-uint32_t header_time() { return get_u32(wa->header + 15); }
-uint16_t header_file_crc() { return get_u16(wa->header + 21); }
+uint32_t header_time() { return get_u32(wa->header + header_time_at); }
+uint16_t header_file_crc() { return get_u16(wa->header + header_file_crc_at); }
 
 MemberStep scan_member() {
   header_crc_xor ^= header_file_crc();
@@ -106,12 +106,12 @@ MemberStep extract_member(uint32_t max_component_length) {
   if (is_win32s) {
     int32_t shifted = int32_t(header_time());
     apply_tz_offset(&shifted);
-    uint8_t* t = wa->header + 15;
+    uint8_t* t = wa->header + header_time_at;
     for (int i = 0; i < 4; ++i) t[i] = uint8_t(uint32_t(shifted) >> (8 * i));
   }
 
   char method = member_method();
-  if (method == 'd') return member_next;  // its directory exists now
+  if (method == method_directory) return member_next;  // its directory exists now
 
   bool write;
   if (decide_overwrite(&write) == member_stop) return member_stop;
@@ -149,8 +149,8 @@ void decode_current_member() {
   wa->crc = 0;
   wa->in_pos = 0xFFFFFFFFu;
   char method = member_method();
-  if (method == '0') {
-    copy_stored_member(int32_t(get_u32(wa->header + 11)));
+  if (method == method_stored) {
+    copy_stored_member(int32_t(get_u32(wa->header + header_unpacked_at)));
   } else if (method >= '4' && method <= '7') {
     decode_member();
   }
@@ -177,8 +177,8 @@ int run_pass(Window owner, PassMode mode) {
   }
 
   if (wa->settings.flags & settings_integrity_value) {
-    uint8_t check[2] = {0, 0};
-    sys_read_own_file(wa->archive_file, check, 2);
+    uint8_t check[integrity_value_size] = {0, 0};
+    sys_read_own_file(wa->archive_file, check, integrity_value_size);
     wa->stored_check = get_u16(check);
   }
   build_crc_table(crc_polynomial);

@@ -4,17 +4,11 @@
 #include "decode/decode.h"
 #include "startup/startup.h"
 
+static_assert(sizeof(WorkArea::member_name) == member_name_size, "member_name holds a name");
+
 namespace {
 
-constexpr uint16_t fixed_part = 24;  // the fixed part, up to the first next-size field
-constexpr uint16_t smallest_header = fixed_part + 2;
-
-bool os_keeps_windows_fields() {
-  uint8_t os = wa->header[23];
-  return os == 'M' || os == 'W' || os == 'w';
-}
-
-bool is_separator(uint8_t c) { return c == '/' || c == '\\' || c == 0xFF; }
+bool is_separator(uint8_t c) { return c == '/' || c == '\\' || c == dir_separator; }
 
 // Whether the directory part ends with a separator that is not a trail byte.
 bool ends_with_separator(const char* text, uint32_t length) {
@@ -72,27 +66,28 @@ int locate_archive() {
 
 void parse_extended_header(uint8_t* data, uint16_t size) {
   uint8_t* body = data + 1;
-  uint16_t length = uint16_t(size - 3);
+  uint16_t length = uint16_t(size - ext_overhead);
+  bool windows_fields = os_keeps_windows_fields(wa->header[header_os_at]);
   switch (data[0]) {
-    case 0x00:
+    case ext_header_crc:
       if (length >= 2) {
         wa->header_crc = get_u16(body);
         wa->header_crc_field = body;
       }
       break;
-    case 0x01:
+    case ext_file_name:
       wa->file_name_ptr = body;
       wa->file_name_len = length;
       break;
-    case 0x02:
+    case ext_dir_name:
       wa->dir_name_ptr = body;
       wa->dir_name_len = length;
       break;
-    case 0x40:
-      if (length >= 2 && os_keeps_windows_fields()) wa->attributes = get_u16(body);
+    case ext_attributes:
+      if (length >= 2 && windows_fields) wa->attributes = get_u16(body);
       break;
-    case 0x41:
-      if (length >= 24 && os_keeps_windows_fields()) {
+    case ext_windows_times:
+      if (length >= 24 && windows_fields) {
         // Creation, last write, last access.
         int32_t* const times[3] = {&wa->time_created, &wa->time_written, &wa->time_accessed};
         for (int k = 0; k < 3; ++k) {
@@ -118,7 +113,7 @@ HeaderResult read_member_header() {
 
   // Headers of up to 32767 bytes: a larger size is negative as a signed
   // 16-bit value, and its allocation fails.
-  if (int16_t(raw_size) < 0) {
+  if (raw_size > largest_header) {
     report_no_memory();
     return header_failed;
   }
@@ -141,9 +136,7 @@ HeaderResult read_member_header() {
     return header_failed;
   }
 
-  char method = char(h[5]);
-  if (h[2] != '-' || h[3] != 'l' || h[4] != 'h' || h[6] != '-' ||
-      !(method == '0' || (method >= '4' && method <= '7') || method == 'd')) {
+  if (!is_known_method(h + header_method_at)) {
     report_bad_header();
     return header_failed;
   }
@@ -153,14 +146,14 @@ HeaderResult read_member_header() {
   wa->file_name_ptr = nullptr;
   wa->dir_name_len = 0;
   wa->file_name_len = 0;
-  wa->attributes = h[19];
-  int32_t time = int32_t(get_u32(h + 15));
+  wa->attributes = h[header_attributes_at];
+  int32_t time = int32_t(get_u32(h + header_time_at));
   wa->time_written = time;
   wa->time_created = time;
   wa->time_accessed = time;
 
   // The chain of extended headers; every one must lie inside the header.
-  uint32_t pos = fixed_part;
+  uint32_t pos = header_fixed_part;
   for (;;) {
     if (pos + 2 > raw_size) {
       report_bad_header();
@@ -168,7 +161,7 @@ HeaderResult read_member_header() {
     }
     uint16_t next = get_u16(h + pos);
     if (next == 0) break;
-    if (next < 3 || pos + 2 + next > raw_size) {
+    if (next < ext_overhead || pos + 2 + next > raw_size) {
       report_bad_header();
       return header_failed;
     }
@@ -200,7 +193,7 @@ HeaderResult read_member_header() {
 int skip_member_data() {
   int32_t here = sys_seek_own_file(wa->archive_file, 0, seek_current);
   if (here == -1) return report_read_error();
-  uint64_t target = uint64_t(uint32_t(here)) + get_u32(wa->header + 7);
+  uint64_t target = uint64_t(uint32_t(here)) + get_u32(wa->header + header_packed_at);
   if (target > wa->archive_size) return report_unexpected_eof();
   if (sys_seek_own_file(wa->archive_file, int32_t(target), seek_begin) == -1) {
     return report_read_error();

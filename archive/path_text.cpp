@@ -17,7 +17,7 @@ char* unify_separators(char* path, char c) {
       continue;
     }
     uint8_t b = uint8_t(*p);
-    if (b == '\\' || b == '/' || b == 0xFF) {
+    if (b == '\\' || b == '/' || b == dir_separator) {
       *p = c;
       base = p + 1;
     }

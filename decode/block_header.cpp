@@ -6,15 +6,21 @@
 
 namespace {
 
+// The parameters of a compressed method, from the format's table.
+constexpr MethodParameters parameters_of(char digit) {
+  return {find_lzh_method(digit)->dict_bits, find_lzh_method(digit)->position_count,
+          find_lzh_method(digit)->position_count_bits};
+}
+
 constexpr MethodParameters methods[4] = {
-    {12, 14, 4},  // -lh4-
-    {13, 14, 4},  // -lh5-
-    {15, 17, 5},  // -lh6-
-    {16, 17, 5},  // -lh7-
+    parameters_of('4'),
+    parameters_of('5'),
+    parameters_of('6'),
+    parameters_of('7'),
 };
 
 constexpr int small_capacity = int(sizeof(WorkArea::small_lengths));
-constexpr int code_length_symbols = 19;
+constexpr int code_length_symbols = lzh_code_length_alphabet;
 
 }  // namespace
 

@@ -6,7 +6,7 @@
 
 #include "startup/work_area.h"
 
-constexpr uint16_t crc_polynomial = 0xA001;
+// crc_polynomial and the CRC-16 itself: format/lzh_format.h.
 
 // ---- CRC-16 ----
 

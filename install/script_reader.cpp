@@ -13,15 +13,18 @@ constexpr const char* script_keys[] = {
 };
 constexpr int key_count = sizeof(script_keys) / sizeof(script_keys[0]);
 
-void apply_flags(int32_t value) {
-  if (value & 0x0001) auto_start = 1;
-  if (value & 0x0002) no_overwrite_prompt = 1;
-  if (value & 0x0008) skip_if_not_newer = 0;
-  if (value & 0x0010) wa->settings.restore_attributes = '/';
-  if (value & 0x0100) auto_start = 0;
-  if (value & 0x0200) no_overwrite_prompt = 0;
-  if (value & 0x0800) skip_if_not_newer = 1;
-  if (value & 0x1000) wa->settings.restore_attributes = 0;
+void apply_flags(uint32_t value) {
+  constexpr uint32_t off = script_flag_off_shift;
+  if (value & script_flag_auto_start) auto_start = 1;
+  if (value & script_flag_no_overwrite_prompt) no_overwrite_prompt = 1;
+  if (value & script_flag_no_date_check) skip_if_not_newer = 0;
+  if (value & script_flag_restore_attributes) {
+    wa->settings.restore_attributes = restore_attributes_on;
+  }
+  if (value & (script_flag_auto_start << off)) auto_start = 0;
+  if (value & (script_flag_no_overwrite_prompt << off)) no_overwrite_prompt = 0;
+  if (value & (script_flag_no_date_check << off)) skip_if_not_newer = 1;
+  if (value & (script_flag_restore_attributes << off)) wa->settings.restore_attributes = 0;
 }
 
 }  // namespace
@@ -92,7 +95,7 @@ void apply_script_settings() {
           ask_register = 1;
           break;
         case key_flag:
-          apply_flags(parse_decimal(value));
+          apply_flags(uint32_t(parse_decimal(value)));
           break;
         default:  // "$Class=" and "$Group=" act after the extraction
           break;

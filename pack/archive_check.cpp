@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "format/lzh_format.h"
 #include "pack/crc16.h"
 #include "pack/member_header.h"
 #include "pack/pack_error.h"
@@ -33,7 +34,7 @@ std::string joined_name(const std::string& dir, const std::string& file,
     const unsigned char c = static_cast<unsigned char>(name[i]);
     if (code_page.is_lead_byte(c) && i + 1 < name.size()) {
       out += name.substr(i++, 2);
-    } else if (c == '\\' || c == 0xFF || c == '/') {
+    } else if (c == '\\' || c == dir_separator || c == '/') {
       if (out.empty() || out.back() != '/' || i == 0) out += '/';
     } else {
       out += static_cast<char>(c);
@@ -67,40 +68,42 @@ ArchiveSummary check_archive(const std::string& path, const CodePage& code_page)
     auto refuse = [&](const std::string& why) {
       throw PackError(about_file(path, "header at offset " + std::to_string(offset) + ": " + why));
     };
-    if (size > 32767) refuse("larger than the 32767 bytes the stub reads");
-    if (size < 26) refuse("shorter than a level-2 header");
+    if (size > largest_header) refuse("larger than the 32767 bytes the stub reads");
+    if (size < smallest_header) refuse("shorter than a level-2 header");
     header.assign(size, 0);
     header[0] = size_bytes[0];
     header[1] = size_bytes[1];
     if (std::fread(header.data() + 2, 1, size - 2, file.get()) != size - 2) {
       refuse("the file ends inside it");
     }
-    const char method = static_cast<char>(header[5]);
-    if (header[2] != '-' || header[3] != 'l' || header[4] != 'h' || header[6] != '-' ||
-        std::string("04567d").find(method) == std::string::npos) {
+    const char method = static_cast<char>(header[header_method_digit_at]);
+    if (!is_known_method(header.data() + header_method_at)) {
       refuse("not a method the stub decodes (-lh0-, -lh4- to -lh7-, -lhd-)");
     }
-    if (header[20] != 2)
-      refuse("header level " + std::to_string(header[20]) + "; the stub reads level 2");
-    const uint32_t packed = get32(header, 7), unpacked = get32(header, 11);
-    if (method == '0' && packed != unpacked) refuse("a stored member whose sizes differ");
-    if (method == 'd' && packed != 0) refuse("a directory member with data");
+    const unsigned level = header[header_level_at];
+    if (level != header_level_2)
+      refuse("header level " + std::to_string(level) + "; the stub reads level 2");
+    const uint32_t packed = get32(header, header_packed_at);
+    const uint32_t unpacked = get32(header, header_unpacked_at);
+    if (method == method_stored && packed != unpacked) refuse("a stored member whose sizes differ");
+    if (method == method_directory && packed != 0) refuse("a directory member with data");
 
-    size_t at = 24;
+    size_t at = header_fixed_part;
     long crc_at = -1;
     size_t name_bytes = 0;
     std::string dir_name, file_name;
     for (unsigned next = get16(header, at); next != 0; next = get16(header, at)) {
-      if (next < 3 || at + next + 2 > size) refuse("an extended header runs past the header's end");
+      if (next < ext_overhead || at + next + 2 > size)
+        refuse("an extended header runs past the header's end");
       const uint8_t type = header[at + 2];
-      const size_t data_size = next - 3;
-      if (type == 0x00) {
+      const size_t data_size = next - ext_overhead;
+      if (type == ext_header_crc) {
         if (data_size < 2) refuse("a header CRC field too short");
         crc_at = static_cast<long>(at + 3);
-      } else if (type == 0x01 || type == 0x02) {
+      } else if (type == ext_file_name || type == ext_dir_name) {
         name_bytes += data_size;
         const char* data = reinterpret_cast<const char*>(header.data()) + at + 3;
-        std::string& part = type == 0x01 ? file_name : dir_name;
+        std::string& part = type == ext_file_name ? file_name : dir_name;
         part.assign(data, std::find(data, data + data_size, '\0'));
       }
       at += next;
@@ -134,7 +137,7 @@ ArchiveSummary check_archive(const std::string& path, const CodePage& code_page)
                                    shown(clash) + "; on Windows they would be one file");
       }
     }
-    summary.crc_xor ^= static_cast<uint16_t>(get16(header, 21));
+    summary.crc_xor ^= static_cast<uint16_t>(get16(header, header_file_crc_at));
     ++summary.members;
     offset += size;
     if (offset + packed > file_size) refuse("its data runs past the end of the file");

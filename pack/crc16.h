@@ -1,4 +1,5 @@
-// CRC-16 of LZH archives: reflected polynomial 0xA001, start 0, no final inversion.
+// The CRC-16 of LZH archives (format/lzh_format.h) for the builder: any
+// length, from any thread.
 #pragma once
 
 #include <cstddef>

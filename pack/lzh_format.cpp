@@ -3,22 +3,12 @@
 namespace pack {
 
 bool method_of(char digit, Method* method) {
-  switch (digit) {
-    case '0':
-      *method = {'0', 0, 0, 0};
-      return true;
-    case '5':
-      *method = {'5', 13, 14, 4};
-      return true;
-    case '6':
-      *method = {'6', 15, 17, 5};
-      return true;
-    case '7':
-      *method = {'7', 16, 17, 5};
-      return true;
-    default:
-      return false;
-  }
+  // -lh4- is read but not written, and a directory has no coding.
+  if (digit == '4' || digit == method_directory) return false;
+  const LzhMethod* m = find_lzh_method(digit);
+  if (m == nullptr) return false;
+  *method = {m->digit, m->dict_bits, m->position_count, m->position_count_bits};
+  return true;
 }
 
 }  // namespace pack

@@ -1,16 +1,19 @@
-// Constants of the LZH block format and of the compression methods.
+// The LZH block format and the compression methods as the encoder names
+// them; the values are those of format/lzh_format.h, which the stub reads by.
 #pragma once
 
 #include <cstdint>
 
+#include "format/lzh_format.h"
+
 namespace pack {
 
-constexpr int literal_alphabet = 510;     // 256 bytes and match lengths 3..256
-constexpr int length_code_alphabet = 19;  // the code that sends the literal/length lengths
-constexpr int max_position_alphabet = 17;
-constexpr int max_code_bits = 16;
-constexpr int min_match = 3;
-constexpr int max_match = 256;
+constexpr int literal_alphabet = lzh_literal_alphabet;  // 256 bytes and match lengths 3..256
+constexpr int length_code_alphabet = lzh_code_length_alphabet;  // sends the literal/length lengths
+constexpr int max_position_alphabet = lzh_max_position_alphabet;
+constexpr int max_code_bits = lzh_max_code_bits;
+constexpr int min_match = lzh_min_match;
+constexpr int max_match = lzh_max_match;
 constexpr uint32_t max_block_symbols = 65535;  // a count of 0 is read differently by other tools
 
 struct Method {

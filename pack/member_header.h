@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "format/lzh_format.h"
+
 namespace pack {
 
 struct MemberEntry {
@@ -16,7 +18,7 @@ struct MemberEntry {
 };
 
 // Longest member name the stub holds (directory part and file name joined).
-constexpr size_t max_member_name = 259;
+constexpr size_t max_member_name = member_name_size - 1;
 
 // The complete header: fixed part with OS id "W", then the header CRC, file name,
 // directory name (0xFF after every component), attributes and the three times.

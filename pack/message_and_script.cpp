@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/lzh_format.h"
 #include "pack/file_source.h"
 #include "pack/pack_error.h"
 
@@ -156,10 +157,14 @@ struct FlagSwitch {
 };
 
 const FlagSwitch flag_switches[] = {
-    {0x0001, 0x0100, "--auto-start", "auto start"},
-    {0x0002, 0x0200, "--overwrite", "overwriting without asking"},
-    {0x0008, 0x0800, "--no-date-check", "the date check"},
-    {0x0010, 0x1000, "--restore-attributes", "restoring attributes"},
+    {script_flag_auto_start, script_flag_auto_start << script_flag_off_shift, "--auto-start",
+     "auto start"},
+    {script_flag_no_overwrite_prompt, script_flag_no_overwrite_prompt << script_flag_off_shift,
+     "--overwrite", "overwriting without asking"},
+    {script_flag_no_date_check, script_flag_no_date_check << script_flag_off_shift,
+     "--no-date-check", "the date check"},
+    {script_flag_restore_attributes, script_flag_restore_attributes << script_flag_off_shift,
+     "--restore-attributes", "restoring attributes"},
 };
 
 void check_fields(const ScriptLine& line, int key, const std::string& value,
@@ -280,9 +285,9 @@ std::vector<std::string> script_remarks(const std::vector<uint8_t>& script,
                           std::to_string(number));
       }
       const uint32_t bits = static_cast<uint32_t>(number);
-      if (bits & ~0x1B1Bu) {
+      if (bits & ~script_flags_known) {
         char unknown[16];
-        std::snprintf(unknown, sizeof unknown, "0x%X", bits & ~0x1B1Bu);
+        std::snprintf(unknown, sizeof unknown, "0x%X", bits & ~script_flags_known);
         remarks.push_back(at + "$Flag= bits " + unknown + " mean nothing; the stub ignores them");
       }
       for (int s = 0; s < 4; ++s) {

@@ -62,10 +62,10 @@ uint8_t flag_of(const std::string& option) {
     const char* option;
     uint8_t flag;
   } flags[] = {
-      {"--auto-start", flag_auto_start},
-      {"--overwrite", flag_overwrite},
-      {"--integrity", flag_integrity},
-      {"--no-date-check", flag_no_date_check},
+      {"--auto-start", settings_auto_start},
+      {"--overwrite", settings_no_overwrite_prompt},
+      {"--integrity", settings_integrity_value},
+      {"--no-date-check", settings_no_date_check},
   };
   for (const auto& f : flags) {
     if (option == f.option) return f.flag;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "format/lzh_format.h"
 #include "pack/code_page.h"
 
 namespace pack {
@@ -34,16 +35,11 @@ struct PackOptions {
   bool help = false, version = false;
 };
 
-// Settings flag bits.
-constexpr uint8_t flag_auto_start = 0x01;
-constexpr uint8_t flag_overwrite = 0x02;
-constexpr uint8_t flag_integrity = 0x04;
-constexpr uint8_t flag_no_date_check = 0x08;
-
 // Field widths of the settings record, terminator excluded.
-constexpr size_t max_title = 40;
-constexpr size_t max_install_dir = 255;
-constexpr size_t max_command = 255;
+constexpr size_t max_title = sizeof(SettingsBlock::window_title) - 1;
+constexpr size_t max_install_dir = sizeof(SettingsBlock::install_dir) - 1;
+constexpr size_t max_command = sizeof(SettingsBlock::command) - 1;
+static_assert(sizeof(SettingsBlock::install_title) == max_title + 1, "two titles of one width");
 
 // Throws UsageError naming the option when value (in the code page) is longer than the
 // field's width.

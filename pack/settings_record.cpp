@@ -1,5 +1,6 @@
 #include "pack/settings_record.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -34,15 +35,23 @@ void encode_settings_texts(const CodePage& code_page, PackOptions* options) {
 
 std::vector<uint8_t> settings_record(const PackOptions& options, uint32_t archive_offset) {
   std::vector<uint8_t> record(settings_size, 0);
-  for (int i = 0; i < 4; ++i) record[i] = static_cast<uint8_t>(archive_offset >> (8 * i));
-  put_text(record, 4, max_title + 1, options.title, "--title");
-  put_text(record, 45, max_title + 1, options.install_title, "--install-title");
-  put_text(record, 86, max_install_dir + 1, options.install_dir, "--dir");
-  put_text(record, 342, max_command + 1, options.command, "--command");
-  // bytes 598 to 600 are reserved
-  record[601] = options.flags;
-  // The script writes "/" for the same switch.
-  record[602] = options.restore_attributes ? '/' : 0;
+  for (int i = 0; i < 4; ++i) {
+    record[offsetof(SettingsBlock, archive_offset) + i] =
+        static_cast<uint8_t>(archive_offset >> (8 * i));
+  }
+  put_text(record, offsetof(SettingsBlock, window_title), sizeof(SettingsBlock::window_title),
+           options.title, "--title");
+  put_text(record, offsetof(SettingsBlock, install_title), sizeof(SettingsBlock::install_title),
+           options.install_title, "--install-title");
+  put_text(record, offsetof(SettingsBlock, install_dir), sizeof(SettingsBlock::install_dir),
+           options.install_dir, "--dir");
+  put_text(record, offsetof(SettingsBlock, command), sizeof(SettingsBlock::command),
+           options.command, "--command");
+  // the reserved bytes stay zero
+  record[offsetof(SettingsBlock, flags)] = options.flags;
+  // The script writes the same value for the same switch.
+  record[offsetof(SettingsBlock, restore_attributes)] =
+      options.restore_attributes ? restore_attributes_on : 0;
   return record;
 }
 

@@ -9,9 +9,6 @@
 
 namespace pack {
 
-constexpr uint32_t settings_offset = 512;
-constexpr uint32_t settings_size = 603;
-
 // The texts of the record (title, install title, directory, command) in the code page,
 // each checked against its field's width. Throws PackError (UsageError for a width)
 // naming the option.

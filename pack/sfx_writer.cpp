@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "format/lzh_format.h"
 #include "pack/archive_check.h"
 #include "pack/crc16.h"
 #include "pack/file_source.h"
@@ -102,14 +103,14 @@ void SfxWriter::write_text_member(const std::string& name, const std::string& pa
   entry.name = name;
   const uint16_t crc = crc16_update(0, text.data(), text.size());
   std::vector<uint8_t> packed;
-  if (method_.digit != '0') {
+  if (method_.digit != method_stored) {
     MemberEncoder encoder(method_, tuning_);
     MemorySource source(text);
     encoder.encode(source, &packed);
   }
-  const bool stored = method_.digit == '0' || packed.size() >= text.size();
+  const bool stored = method_.digit == method_stored || packed.size() >= text.size();
   const std::vector<uint8_t>& data = stored ? text : packed;
-  const char method = stored ? '0' : method_.digit;
+  const char method = stored ? method_stored : method_.digit;
   out_.write(member_header(entry, method, static_cast<uint32_t>(data.size()),
                            static_cast<uint32_t>(text.size()), crc));
   out_.write(data);
@@ -120,7 +121,7 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
   // The files to compress are coded in units on the pipeline's threads.
   std::vector<PipelineMember> files;
   std::vector<size_t> item_of(members.size(), SIZE_MAX);
-  if (method_.digit != '0') {
+  if (method_.digit != method_stored) {
     for (size_t i = 0; i < members.size(); ++i) {
       if (members[i].entry.directory) continue;
       item_of[i] = files.size();
@@ -137,7 +138,7 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
     const MemberEntry& entry = member.entry;
     progress_.update(done_, entry.name);
     if (entry.directory) {
-      out_.write(member_header(entry, 'd', 0, 0, 0));
+      out_.write(member_header(entry, method_directory, 0, 0, 0));
       continue;
     }
     const uint64_t at = out_.size();
@@ -146,7 +147,7 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
     const uint64_t data_at = out_.size();
     if (item_of[i] == SIZE_MAX) {
       const Copied copied = copy_stored(member.path, out_, progress_, done_, entry.name);
-      finish_header(at, entry, '0', copied.size, copied.size, copied.crc);
+      finish_header(at, entry, method_stored, copied.size, copied.size, copied.crc);
       done_ += copied.size;
       continue;
     }
@@ -176,7 +177,7 @@ void SfxWriter::write_members(const std::vector<PlannedMember>& members) {
       if (copied.size != size || copied.crc != crc) {
         throw PackError(about_file(member.path, "changed while it was being packed"));
       }
-      finish_header(at, entry, '0', copied.size, copied.size, copied.crc);
+      finish_header(at, entry, method_stored, copied.size, copied.size, copied.crc);
     }
     done_ += size;
   }
@@ -194,7 +195,7 @@ void write_sfx(const PackOptions& options, const std::vector<uint8_t>& stub,
   const std::vector<uint8_t> record = settings_record(options, archive_offset);
   std::copy(record.begin(), record.end(), head.begin() + settings_offset);
   out.write(head);
-  const bool integrity = (options.flags & flag_integrity) != 0;
+  const bool integrity = (options.flags & settings_integrity_value) != 0;
   if (integrity) out.write({0, 0});
 
   // The stub reads a header size in two bytes, so the archive ends with two zero

@@ -73,9 +73,9 @@ void read_options(char** tokens, int count) {
     uint8_t letter = sys_lower_char(uint8_t(token[1]));
     bool off = token[1] != 0 && token[2] == '-';
     if (letter == 'n') {
-      auto_start = off ? 12 : 11;
+      auto_start = off ? auto_start_option_off : auto_start_option_on;
     } else if (letter == 'c') {
-      skip_if_not_newer = off ? 10 : 11;
+      skip_if_not_newer = off ? date_check_option_on : date_check_option_off;
     }
   }
 }

@@ -10,10 +10,12 @@ static void settle_switches() {
   ask_register = 0;
   no_overwrite_prompt = (flags & settings_no_overwrite_prompt) ? 1 : 0;
   if (auto_start == 0 && (flags & settings_auto_start)) auto_start = 1;
-  if (auto_start == 11) auto_start = 1;
-  if (auto_start == 12) auto_start = 0;
-  if (skip_if_not_newer == 11 || (flags & settings_no_date_check)) skip_if_not_newer = 0;
-  if (skip_if_not_newer == 10) skip_if_not_newer = 1;
+  if (auto_start == auto_start_option_on) auto_start = 1;
+  if (auto_start == auto_start_option_off) auto_start = 0;
+  if (skip_if_not_newer == date_check_option_off || (flags & settings_no_date_check)) {
+    skip_if_not_newer = 0;
+  }
+  if (skip_if_not_newer == date_check_option_on) skip_if_not_newer = 1;
 }
 
 // Expands a leading macro of the default directory within its 255 characters.

@@ -17,6 +17,15 @@ int tokenize_command_line(const char* text, char*** tokens);
 void free_tokens(char** tokens, int count);
 // Reads the option tokens; a directory argument goes to wa->text and ends the reading.
 void read_options(char** tokens, int count);
+// What read_options leaves in auto_start ("-n", "-n-") and skip_if_not_newer
+// ("-c", "-c-") until the settings record is applied: apart from 0 and 1, so
+// that an option given can be told from the record's default.
+enum : int32_t {
+  auto_start_option_on = 11,   // "-n"
+  auto_start_option_off = 12,  // "-n-"
+  date_check_option_on = 10,   // "-c-"
+  date_check_option_off = 11,  // "-c"
+};
 // Reads the settings record of the program's own file into wa->settings.
 void read_settings();
 // One run of the self-extracting file; returns the process exit code.

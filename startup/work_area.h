@@ -6,42 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/lzh_format.h"
 #include "platform/platform.h"
-
-static_assert(sizeof(uint32_t) == 4 && sizeof(uint16_t) == 2, "fixed widths");
-
-// The 603-byte settings record at file offset 512 of the self-extracting file.
-#pragma pack(push, 1)
-struct SettingsBlock {
-  uint32_t archive_offset;     // file offset of the archive (of the integrity value)
-  char window_title[41];       // caption of the dialog and of every message box
-  char install_title[41];      // label above the directory field
-  char install_dir[256];       // default extraction directory, may start with a macro
-  char command[256];           // command run after a clean extraction
-  uint8_t reserved[3];         // never read
-  uint8_t flags;               // settings_* bits below
-  uint8_t restore_attributes;  // nonzero: restore attributes ("/" from the script)
-};
-#pragma pack(pop)
-static_assert(sizeof(SettingsBlock) == 603, "settings record is 603 bytes");
-static_assert(offsetof(SettingsBlock, flags) == 601, "flags at 601");
-
-constexpr uint32_t settings_offset = 512;
-constexpr uint32_t settings_size = 603;
-
-enum : uint8_t {
-  settings_auto_start = 0x01,
-  settings_no_overwrite_prompt = 0x02,
-  settings_integrity_value = 0x04,
-  settings_no_date_check = 0x08,
-};
 
 constexpr const char default_title[] = "Kobrix V2.60.w32.0031";
 
 // Capacities of the buffers, texts included their terminator.
 constexpr uint32_t in_buf_size = 16384;
 constexpr uint32_t ring_capacity = 65536;
-constexpr int lit_symbols = 510;
+constexpr int lit_symbols = lzh_literal_alphabet;
 // Decoding tables: a main table indexed by the next lit_main_bits or
 // small_main_bits bits, and behind it the subtables of the longer codes.
 // A complete code of 510 symbols needs at most 72 subtables of 64 entries

@@ -14,7 +14,6 @@
 
 #include "pack/archive_check.h"
 #include "pack/code_page.h"
-#include "pack/crc16.h"
 #include "pack/input_list.h"
 #include "pack/member_header.h"
 #include "pack/message_and_script.h"
@@ -22,6 +21,7 @@
 #include "pack/pack_options.h"
 #include "pack/settings_record.h"
 #include "pack/stub_file.h"
+#include "support_lzh_decoder.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ TEST(PackFileParts, MemberHeaderAsTheStubReadsIt) {
   const size_t crc_at = 24 + 3;
   const unsigned stored = get16(h, crc_at);
   zeroed[crc_at] = zeroed[crc_at + 1] = 0;
-  EXPECT_EQ(crc16_update(0, zeroed.data(), zeroed.size()), stored);
+  EXPECT_EQ(reference_crc16(zeroed.data(), zeroed.size()), stored);
 }
 
 TEST(PackFileParts, DirectoryMembersAndHeaderSizesEndingInZero) {
@@ -145,7 +145,7 @@ TEST(PackFileParts, SettingsRecordFieldsAndWidths) {
   options.install_title = "Install to";
   options.install_dir = "%ProgramFiles%\\App";
   options.command = std::string(255, 'c');
-  options.flags = flag_auto_start | flag_integrity;
+  options.flags = settings_auto_start | settings_integrity_value;
   options.restore_attributes = true;
   const std::vector<uint8_t> r = settings_record(options, 0x12345);
   ASSERT_EQ(r.size(), 603u);
@@ -221,7 +221,7 @@ std::string archive_problem(const std::vector<uint8_t>& archive,
 void set_header_crc(std::vector<uint8_t>& a, size_t header_at) {
   const size_t crc_at = header_at + 27;
   a[crc_at] = a[crc_at + 1] = 0;
-  const uint16_t crc = crc16_update(0, a.data() + header_at, get16(a, header_at));
+  const uint16_t crc = reference_crc16(a.data() + header_at, get16(a, header_at));
   a[crc_at] = static_cast<uint8_t>(crc);
   a[crc_at + 1] = static_cast<uint8_t>(crc >> 8);
 }
@@ -337,7 +337,7 @@ TEST(PackFileParts, OptionsNameWhatDoesNotFit) {
                          "base", "a", "-C", "sub", "b", "-C", "/abs", "c", "--", "-d"});
   EXPECT_EQ(o.output, "out.exe");
   EXPECT_EQ(o.title, "Setup");
-  EXPECT_EQ(o.flags, flag_auto_start | flag_integrity);
+  EXPECT_EQ(o.flags, settings_auto_start | settings_integrity_value);
   ASSERT_EQ(o.inputs.size(), 4u);
   EXPECT_EQ(o.inputs[0].folder, "base");
   EXPECT_EQ(o.inputs[1].folder, "base/sub");
@@ -392,7 +392,7 @@ TEST(PackFileParts, ScriptLinesTheStubReadsOtherwiseAreNamed) {
   PackOptions options;
   options.title = "T";
   options.install_dir = "C:\\App";                   // $InstallDir= is empty: no note
-  options.flags = flag_auto_start | flag_overwrite;  // $Flag= leaves overwriting alone
+  options.flags = settings_auto_start | settings_no_overwrite_prompt;  // $Flag= leaves overwriting alone
   options.restore_attributes = true;
   const std::vector<std::string> remarks =
       script_remarks(std::vector<uint8_t>(script.begin(), script.end()), options);

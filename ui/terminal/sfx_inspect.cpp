@@ -65,11 +65,11 @@ InspectedMember member_of_header(uint32_t offset) {
   m.name = wa->member_name;
   m.offset = offset;
   m.method = member_method();
-  m.os_id = h[23];
-  m.packed = get_u32(h + 7);
-  m.size = get_u32(h + 11);
+  m.os_id = h[header_os_at];
+  m.packed = get_u32(h + header_packed_at);
+  m.size = get_u32(h + header_unpacked_at);
   m.attributes = wa->attributes;
-  m.crc = get_u16(h + 21);
+  m.crc = get_u16(h + header_file_crc_at);
   m.written_time = wa->time_written;
   m.created_time = wa->time_created;
   m.accessed_time = wa->time_accessed;
@@ -153,7 +153,7 @@ void walk_members(InspectedFile* f, bool test, FileHandle sink) {
         if (!go_on) stop_on_report(f);
         if (go_on) go_on = test_member(f, &m, sink, data_start);
       }
-    } else if (test && m.method != 'd') {
+    } else if (test && m.method != method_directory) {
       // The scan first passes over the data: a member running past the end
       // stops the program before anything is written.
       if (!skip_member_data() ||
@@ -264,8 +264,8 @@ InspectedFile inspect_sfx(bool test) {
     stop_on_report(&f);
   } else {
     if (wa->settings.flags & settings_integrity_value) {
-      uint8_t check[2] = {0, 0};
-      sys_read_own_file(wa->archive_file, check, 2);
+      uint8_t check[integrity_value_size] = {0, 0};
+      sys_read_own_file(wa->archive_file, check, integrity_value_size);
       f.integrity_present = true;
       f.stored_check = get_u16(check);
     }
