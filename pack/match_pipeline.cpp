@@ -11,6 +11,11 @@
 
 namespace pack {
 
+namespace {
+// Memory a unit holds besides its bytes (its result, its bits' buffers), about.
+constexpr uint64_t per_unit = 16 << 10;
+}  // namespace
+
 int available_cores() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
@@ -34,9 +39,11 @@ MatchPipeline::MatchPipeline(const Method& method, const EncoderTuning& tuning,
   }
   first_unit_.push_back(jobs_.size());
   done_.resize(jobs_.size());
-  // Each thread codes one unit while the writer has a few more to take.
+  // Each thread codes one unit while the writer has about as many more to take. The
+  // bound is on bytes, not units: behind a unit that takes long, the other threads go
+  // on with many small ones.
   const size_t count = std::min<size_t>(std::max(threads, 1), jobs_.size());
-  ahead_ = 2 * count;
+  budget_ = 2 * count * (uint64_t(tuning.unit) + unit_prime(method, tuning.unit) + per_unit);
   for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
 }
 
@@ -47,6 +54,10 @@ MatchPipeline::~MatchPipeline() {
   }
   changed_.notify_all();
   for (std::thread& thread : threads_) thread.join();
+}
+
+uint64_t MatchPipeline::cost(size_t u) const {
+  return jobs_[u].size + unit_prime(method_, jobs_[u].start) + per_unit;
 }
 
 void MatchPipeline::code(const Job& job, UnitEncoder& encoder, UnitResult* result) {
@@ -73,10 +84,12 @@ void MatchPipeline::work() {
   UnitEncoder encoder(method_, tuning_);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(
-        lock, [this] { return stopping_ || (next_ < jobs_.size() && next_ - taken_ < ahead_); });
+    changed_.wait(lock, [this] {
+      return stopping_ || (next_ < jobs_.size() && ahead_ + cost(next_) <= budget_);
+    });
     if (stopping_) return;
     const size_t u = next_++;
+    ahead_ += cost(u);
     lock.unlock();
     std::unique_ptr<UnitResult> result(new UnitResult);
     code(jobs_[u], encoder, result.get());
@@ -90,7 +103,7 @@ std::unique_ptr<UnitResult> MatchPipeline::take(size_t u) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this, u] { return done_[u] != nullptr; });
   std::unique_ptr<UnitResult> result = std::move(done_[u]);
-  taken_ = u + 1;
+  ahead_ -= cost(u);
   changed_.notify_all();
   return result;
 }

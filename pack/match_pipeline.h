@@ -61,9 +61,10 @@ class MatchPipeline {
   std::vector<Job> jobs_;
   std::vector<size_t> first_unit_;
   std::vector<std::unique_ptr<UnitResult>> done_;
-  size_t ahead_;      // units handed out and not yet taken, at most
-  size_t next_ = 0;   // the next unit to hand out
-  size_t taken_ = 0;  // units taken by the writer
+  uint64_t cost(size_t u) const;  // what unit u holds in memory until it is taken, about
+  uint64_t budget_;               // the cost of the units handed out and not taken, at most
+  uint64_t ahead_ = 0;            // the cost of those now
+  size_t next_ = 0;               // the next unit to hand out
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -47,7 +47,7 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
 
 void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
                           const CostModel* const* models, const uint32_t* model_ends,
-                          std::vector<Token>* out) {
+                          std::vector<Token>* out, bool all_lengths) {
   const uint32_t span = to - from;
   if (span == 0) return;
   // node_[i]: the least price of the first i bytes (high half) and the last token of
@@ -86,6 +86,7 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
       const uint64_t start = ((base + model->position[position_symbol(pair->distance)]) << 32) |
                              (uint64_t(length_symbol(0)) << 16) | pair->distance;
       uint64_t* target = &node_[i];
+      if (!all_lengths && longest > shorter + 1) shorter = longest - 1;
       for (uint32_t len = shorter + 1; len <= longest; ++len) {
         const uint64_t candidate =
             start + (uint64_t(length_price[len]) << 32) + (uint64_t(len) << 16);

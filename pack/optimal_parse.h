@@ -35,10 +35,12 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
 // Parses data[from .. to) (indices into the segment that cache describes) at the least
 // cost, matches cut at `to`; appends the tokens to out. A token is priced by the model
 // of the block it starts in, models[k] serving the positions before model_ends[k].
+// Unless all_lengths, a match is weighed at its full length only: a cheaper, rougher parse.
 class OptimalParser {
  public:
   void parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
-             const CostModel* const* models, const uint32_t* model_ends, std::vector<Token>* out);
+             const CostModel* const* models, const uint32_t* model_ends, std::vector<Token>* out,
+             bool all_lengths = true);
 
  private:
   std::vector<uint64_t> node_;  // the price of the best way to each position, its last token

@@ -11,7 +11,7 @@ EncoderTuning tuning_for_level(int level) {
     int depth, nice, good, rounds;
   } levels[max_level] = {
       {4, 16, 8, 0},   {6, 24, 12, 0},   {8, 32, 16, 1},    {12, 48, 24, 1},   {16, 64, 32, 1},
-      {24, 96, 32, 2}, {32, 128, 64, 2}, {48, 192, 256, 3}, {96, 256, 256, 4},
+      {20, 96, 32, 2}, {32, 128, 64, 2}, {48, 192, 256, 3}, {96, 256, 256, 4},
   };
   const auto& l = levels[std::min(std::max(level, min_level), max_level) - 1];
   EncoderTuning tuning;

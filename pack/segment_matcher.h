@@ -24,7 +24,7 @@ constexpr int max_level = 9;
 constexpr int default_level = 6;  // the defaults of EncoderTuning
 
 struct EncoderTuning {
-  int search_depth = 24;        // tree nodes visited per position
+  int search_depth = 20;        // tree nodes visited per position
   int nice_length = 96;         // a match at least this long is taken without weighing others
   int good_length = 32;         // a match this long cuts the rest of the search to a quarter
   int rounds = 2;               // parses of each segment, each priced by the one before
