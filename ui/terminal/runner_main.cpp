@@ -15,7 +15,7 @@
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/terminal_filter.h"
 #include "startup/startup.h"
-#include "ui/terminal/sfx_inspect.h"
+#include "ui/terminal/sfx_listing.h"
 #include "ui/terminal/terminal_dialog.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/posix/posix_install.h"
 #include "platform/posix/posix_internal.h"
 #include "startup/startup.h"
-#include "ui/terminal/sfx_inspect.h"
+#include "ui/terminal/sfx_listing.h"
 
 namespace {
 

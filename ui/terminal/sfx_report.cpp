@@ -13,7 +13,7 @@
 
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/terminal_filter.h"
-#include "ui/terminal/sfx_inspect.h"
+#include "ui/terminal/sfx_listing.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // the extraction's decoding of every member into a sink that keeps nothing.
 // Message boxes of the core are taken in, not shown; a failure inside the
 // decoder, which would end the program, ends only its member.
-#include "ui/terminal/sfx_inspect.h"
+#include "ui/terminal/sfx_listing.h"
 
 #include <fcntl.h>
 #include <setjmp.h>
