@@ -213,16 +213,18 @@ bool DecodeTest::output_exists() {
   return std::filesystem::exists(wa->target_path);
 }
 
-Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes) {
+namespace {
+
+// Runs fn with the output file a socket whose reader hands every write, in
+// order, to take.
+void each_write(const std::function<void()>& fn,
+                const std::function<void(const uint8_t*, size_t)>& take) {
   int fds[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
-  Bytes bytes;
   std::thread reader([&] {
     Bytes buffer(1 << 18);
-    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;) {
-      if (sizes != nullptr) sizes->push_back(size_t(n));
-      bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
-    }
+    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;)
+      take(buffer.data(), size_t(n));
   });
   wa->output_file = fds[0];
   fn();
@@ -230,23 +232,22 @@ Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes) {
   reader.join();
   close(fds[1]);
   wa->output_file = invalid_file;
+}
+
+}  // namespace
+
+Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes) {
+  Bytes bytes;
+  each_write(fn, [&](const uint8_t* data, size_t n) {
+    if (sizes != nullptr) sizes->push_back(n);
+    bytes.insert(bytes.end(), data, data + n);
+  });
   return bytes;
 }
 
 uint64_t bytes_written(const std::function<void()>& fn) {
-  int fds[2];
-  EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
   uint64_t total = 0;
-  std::thread reader([&] {
-    Bytes buffer(1 << 17);
-    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;) total += uint64_t(n);
-  });
-  wa->output_file = fds[0];
-  fn();
-  close(fds[0]);
-  reader.join();
-  close(fds[1]);
-  wa->output_file = invalid_file;
+  each_write(fn, [&](const uint8_t*, size_t n) { total += n; });
   return total;
 }
 
