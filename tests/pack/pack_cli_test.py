@@ -402,6 +402,8 @@ def names_and_code_pages(env):
                          ("dot.", "ends in a dot"), ("sub /x.txt", "ends in a space"),
                          ("con.txt", "device name"), ("LPT1", "device name"), ("Aux.tar.gz", "device name")):
         refused(f"name {name!r} refused", [name], wanted)
+    refused("superscript digit of a device name refused", ["com\u00b9.txt"], "device name",
+            "--codepage", "1252")
     refused("names differing only in case", ["Read.me", "READ.ME"], "only in case")
     refused("folders differing only in case", ["Docs/a.txt", "docs/b.txt"], "only in case")
     refused("accent refused in 932, 1252 named", ["caf\u00e9.txt"], "--codepage 1252")
