@@ -169,6 +169,8 @@ def message_and_script_members(env):
     long_message = env.write("long.txt", b"m" * 1024)
     expect_refusal(env, "message longer than the stub shows",
                    ["--stub", env.stub, "--message", long_message], "1023")
+    expect_refusal(env, "an endless message (a device) is refused, not read until memory runs out",
+                   ["--stub", env.stub, "--message", "/dev/zero", env.stub], "more than 4096 bytes")
     long_title = env.write("long-title.txt", b"; setup\r\n$WindowTitle=" + b"w" * 41 + b"\r\n")
     expect_refusal(env, "script value longer than its field",
                    ["--stub", env.stub, "--script", long_title], "line 2")
