@@ -40,11 +40,17 @@ size_t FileSource::read_at(uint64_t offset, uint8_t* buffer, size_t size) {
   return done;
 }
 
-std::vector<uint8_t> read_whole_file(const std::string& path) {
+std::vector<uint8_t> read_whole_file(const std::string& path, size_t most) {
   FileSource source(path);
   std::vector<uint8_t> data;
   uint8_t buffer[65536];
-  while (size_t n = source.read(buffer, sizeof buffer)) data.insert(data.end(), buffer, buffer + n);
+  while (size_t n = source.read(buffer, sizeof buffer)) {
+    data.insert(data.end(), buffer, buffer + n);
+    if (data.size() > most) {
+      throw PackError(about_file(
+          path, "holds more than " + std::to_string(most) + " bytes, more than it may hold here"));
+    }
+  }
   return data;
 }
 

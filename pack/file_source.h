@@ -26,7 +26,8 @@ class FileSource : public ByteSource {
   int fd_;
 };
 
-// The whole file; throws PackError naming it.
-std::vector<uint8_t> read_whole_file(const std::string& path);
+// The whole file; throws PackError naming it, also when it holds more than most bytes (a
+// device such as /dev/zero would otherwise be read until memory runs out).
+std::vector<uint8_t> read_whole_file(const std::string& path, size_t most);
 
 }  // namespace pack

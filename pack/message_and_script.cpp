@@ -21,7 +21,8 @@ SpecialText load_text(const std::string& path, const char* option, size_t limit,
   };
   std::vector<uint8_t> bytes;
   try {
-    bytes = read_whole_file(path);
+    // Four bytes of UTF-8 are at least one byte in the code page: more never fits.
+    bytes = read_whole_file(path, 4 * limit + 4);
   } catch (const PackError& e) {
     throw PackError(std::string(option) + " " + e.what());
   }

@@ -44,7 +44,7 @@ std::string stub_problem(const std::vector<uint8_t>& stub) {
 }
 
 std::vector<uint8_t> load_stub(const std::string& path) {
-  const std::vector<uint8_t> stub = read_whole_file(path);
+  const std::vector<uint8_t> stub = read_whole_file(path, size_t(1) << 24);
   const std::string problem = stub_problem(stub);
   if (!problem.empty()) throw PackError(about_file(path, "refused as a stub: " + problem));
   return stub;

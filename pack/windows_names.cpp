@@ -29,8 +29,11 @@ bool is_device_name(const std::string& component) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
   }
   if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
+  if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0) return false;
+  // Windows takes the superscripts 1, 2 and 3 (U+00B9, U+00B2, U+00B3) as digits here too.
+  const std::string digit = base.substr(3);
+  return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+         digit == "\xc2\xb2" || digit == "\xc2\xb3";
 }
 
 // The name in upper case, as Windows compares names.

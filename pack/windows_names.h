@@ -9,7 +9,8 @@ namespace pack {
 
 // Why Windows cannot hold the name: a character it refuses in names (: * ? " < > |,
 // the backslash or a control character), a component ending in a dot or a space, a device name
-// (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any extension, any case); ""
+// (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with the digits 1 to 3 as
+// superscripts, with any extension, any case); ""
 // when it can.
 std::string windows_name_problem(const std::string& name);
 

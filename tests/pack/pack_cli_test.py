@@ -169,6 +169,8 @@ def message_and_script_members(env):
     long_message = env.write("long.txt", b"m" * 1024)
     expect_refusal(env, "message longer than the stub shows",
                    ["--stub", env.stub, "--message", long_message], "1023")
+    expect_refusal(env, "an endless message (a device) is refused, not read until memory runs out",
+                   ["--stub", env.stub, "--message", "/dev/zero", env.stub], "more than 4096 bytes")
     long_title = env.write("long-title.txt", b"; setup\r\n$WindowTitle=" + b"w" * 41 + b"\r\n")
     expect_refusal(env, "script value longer than its field",
                    ["--stub", env.stub, "--script", long_title], "line 2")
@@ -402,6 +404,8 @@ def names_and_code_pages(env):
                          ("dot.", "ends in a dot"), ("sub /x.txt", "ends in a space"),
                          ("con.txt", "device name"), ("LPT1", "device name"), ("Aux.tar.gz", "device name")):
         refused(f"name {name!r} refused", [name], wanted)
+    refused("superscript digit of a device name refused", ["com\u00b9.txt"], "device name",
+            "--codepage", "1252")
     refused("names differing only in case", ["Read.me", "READ.ME"], "only in case")
     refused("folders differing only in case", ["Docs/a.txt", "docs/b.txt"], "only in case")
     refused("accent refused in 932, 1252 named", ["caf\u00e9.txt"], "--codepage 1252")

@@ -168,6 +168,15 @@ void print_error(const InspectedFile& f) {
 
 // ---- JSON ----
 
+// Characters a JSON string carries as \uNNNN although it may hold them
+// raw: C1 controls (U+009B is a CSI on some terminals), the marks that
+// reorder text, and the line and paragraph separators. The JSON is meant
+// for programs, but it is often read on a terminal first.
+bool json_escaped(uint32_t code) {
+  return (code >= 0x80 && code <= 0x9F) || (code >= 0x2028 && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
 // A JSON string; a byte that is not part of valid UTF-8 (a Linux path may
 // hold any) becomes U+FFFD.
 std::string json_string(const std::string& utf8_text) {
@@ -184,9 +193,9 @@ std::string json_string(const std::string& utf8_text) {
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && json_escaped(code))) {
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      std::snprintf(escape, sizeof escape, "\\u%04x", c < 0x80 ? uint32_t(c) : code);
       out += escape;
     } else {
       out.append(reinterpret_cast<const char*>(p), length);
