@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/posix/posix_internal.h"
 #include "startup/work_area.h"
 
 namespace {
@@ -18,29 +19,6 @@ void append_escape(std::string* out, const char* format, unsigned value) {
   char text[12];
   std::snprintf(text, sizeof text, format, value);
   *out += text;
-}
-
-// Length of the valid UTF-8 sequence at s[i] and its code point; 0 when the
-// byte starts none (overlong forms and surrogates included).
-size_t utf8_sequence(const std::string& s, size_t i, uint32_t* code) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t length = c < 0x80                 ? 1
-                  : c >= 0xC2 && c <= 0xDF ? 2
-                  : c >= 0xE0 && c <= 0xEF ? 3
-                  : c >= 0xF0 && c <= 0xF4 ? 4
-                                           : 0;
-  if (length == 0 || i + length > s.size()) return 0;
-  uint32_t value = length == 1 ? c : c & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    unsigned char t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80) return 0;
-    value = value << 6 | (t & 0x3F);
-  }
-  static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return 0;
-  *code = value;
-  return length;
 }
 
 bool shown_escaped(uint32_t code) {
@@ -54,8 +32,9 @@ std::string terminal_safe(const std::string& utf8, bool keep_line_breaks) {
   std::string out;
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
-    uint32_t code = 0;
-    size_t length = utf8_sequence(utf8, i, &code);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data()) + i;
+    uint32_t code = p[0];
+    size_t length = code < 0x80 ? 1 : posix_decode_utf8(p, utf8.size() - i, &code);
     if (length == 0) {
       append_escape(&out, "\\x%02x", static_cast<unsigned char>(utf8[i]));
       ++i;
