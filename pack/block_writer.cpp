@@ -200,12 +200,11 @@ void choose_literal_code(const uint32_t* freq, Code* literal, LengthList* list, 
     build_code(freq, literal_alphabet, &trial, max_bits);
     const uint64_t bits =
         plan_lengths(trial, &trial_list, &trial_length_code) + data_bits(freq, trial);
-    if (bits < best) {
-      best = bits;
-      *literal = trial;
-      *list = trial_list;
-      *length_code = trial_length_code;
-    }
+    if (bits >= best) break;  // once a shorter limit costs more, the next ones seldom help
+    best = bits;
+    *literal = trial;
+    *list = trial_list;
+    *length_code = trial_length_code;
   }
 }
 

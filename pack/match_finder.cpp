@@ -92,6 +92,13 @@ int MatchFinder::search(const uint8_t* cur, uint32_t at, uint32_t len_limit, Mat
   const uint32_t hash = (key4 * 2654435761u) >> (32 - hash_bits_);
   uint32_t candidate = head_[hash];  // position + 1
   head_[hash] = pos + 1;
+  if (len_limit > 4) {
+    // The next position's heads are fetched while this one's tree is walked.
+    uint32_t next;
+    std::memcpy(&next, cur + 1, 4);
+    __builtin_prefetch(&head_[(next * 2654435761u) >> (32 - hash_bits_)], 1);
+    __builtin_prefetch(&head3_[((next & 0xFFFFFF) * 2654435761u) >> (32 - hash_bits_)], 1);
+  }
 
   const uint32_t slot = pos & (window_ - 1);
   uint32_t* left = &tree_[2 * slot];       // receives the next smaller string

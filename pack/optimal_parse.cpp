@@ -50,59 +50,54 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
                           std::vector<Token>* out, bool all_lengths) {
   const uint32_t span = to - from;
   if (span == 0) return;
-  // node_[i]: the least price of the first i bytes (high half) and the last token of
-  // that way there (low half). Keeping the least of such numbers needs no branch; of
-  // two ways of one price, the one whose last token is the smaller number is kept.
-  node_.assign(span + 1, UINT64_MAX);
-  node_[0] = 0;
+  // From the end backwards, each position takes the cheapest of its literal and of
+  // every length of its matches, the prices of what follows being known already. A
+  // token costs under 2^10 (a position code the method lacks costs 2^30 and is never
+  // the cheapest), so the prices of a segment of up to 2^18 bytes stay far below 2^32.
+  cost_.resize(span + 1);
+  choice_.resize(span);
+  cost_[span] = 0;
   size_t which = 0;
-  while (model_ends[which] <= from) ++which;
-  const CostModel* model = models[which];
-  const uint32_t* length_price = model->literal + length_symbol(0);  // indexed by match length
-  for (uint32_t i = 0; i < span; ++i) {
-    if (from + i >= model_ends[which]) {
-      while (from + i >= model_ends[which]) ++which;  // blocks left empty are passed over
-      model = models[which];
-      length_price = model->literal + length_symbol(0);
-    }
-    const uint64_t base = node_[i] >> 32;
+  while (model_ends[which] <= to - 1) ++which;
+  const uint32_t* first = cache.first.data() + from;
+  for (uint32_t i = span; i-- > 0;) {
+    while (which > 0 && from + i < model_ends[which - 1]) --which;
+    const CostModel* model = models[which];
+    const uint32_t* length_price = model->literal + length_symbol(0);
     const uint8_t byte = data[from + i];
-    node_[i + 1] =
-        std::min(node_[i + 1], ((base + model->literal[byte]) << 32) | (uint64_t(byte) << 16));
+    uint32_t best = model->literal[byte] + cost_[i + 1];
+    Token token{byte, 0};
     const uint32_t room = span - i;
     uint32_t shorter = min_match - 1;
-    const Match* pair = cache.pairs.data() + cache.first[from + i];
-    const Match* end = cache.pairs.data() + cache.first[from + i + 1];
-    uint32_t jump = 0;
+    const Match* pair = cache.pairs.data() + first[i];
+    const Match* end = cache.pairs.data() + first[i + 1];
     for (; pair < end && shorter < room; ++pair) {
       const uint32_t longest = std::min<uint32_t>(pair->length, room);
-      if (pair->length >= cache.nice_length) {
-        // Taken whole: the positions inside it have no matches of their own, and the
-        // parse goes on behind it.
-        shorter = longest - 1;
-        jump = longest - 1;
-      }
-      // base price and token of length 0; each length adds its price and its symbol
-      const uint64_t start = ((base + model->position[position_symbol(pair->distance)]) << 32) |
-                             (uint64_t(length_symbol(0)) << 16) | pair->distance;
-      uint64_t* target = &node_[i];
-      if (!all_lengths && longest > shorter + 1) shorter = longest - 1;
+      const uint32_t base = model->position[position_symbol(pair->distance)];
+      // A match of the nice length is taken whole, and a rough parse weighs only the
+      // full length of each match.
+      if (pair->length >= cache.nice_length || !all_lengths) shorter = longest - 1;
+      const uint32_t* tail = cost_.data() + i;
+      uint32_t pair_best = UINT32_MAX, pair_len = 0;
       for (uint32_t len = shorter + 1; len <= longest; ++len) {
-        const uint64_t candidate =
-            start + (uint64_t(length_price[len]) << 32) + (uint64_t(len) << 16);
-        target[len] = std::min(target[len], candidate);
+        const uint32_t c = length_price[len] + tail[len];
+        const bool lower = c < pair_best;
+        pair_best = lower ? c : pair_best;
+        pair_len = lower ? len : pair_len;
+      }
+      if (base + pair_best < best) {
+        best = base + pair_best;
+        token = Token{static_cast<uint16_t>(length_symbol(pair_len)), pair->distance};
       }
       shorter = longest;
     }
-    i += jump;
+    cost_[i] = best;
+    choice_[i] = token;
   }
-  reversed_.clear();
-  for (uint32_t at = span; at > 0;) {
-    const Token t{static_cast<uint16_t>(node_[at] >> 16), static_cast<uint16_t>(node_[at])};
-    reversed_.push_back(t);
-    at -= token_input_length(t);
+  for (uint32_t at = 0; at < span;) {
+    out->push_back(choice_[at]);
+    at += token_input_length(choice_[at]);
   }
-  out->insert(out->end(), reversed_.rbegin(), reversed_.rend());
 }
 
 }  // namespace pack

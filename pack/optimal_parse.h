@@ -43,8 +43,10 @@ class OptimalParser {
              bool all_lengths = true);
 
  private:
-  std::vector<uint64_t> node_;  // the price of the best way to each position, its last token
-  std::vector<Token> reversed_;
+  // Filled from the end backwards: cost_[i] is the least price of the input from i to
+  // the end of the stretch, choice_[i] the first token of that way.
+  std::vector<uint32_t> cost_;
+  std::vector<Token> choice_;
 };
 
 }  // namespace pack
