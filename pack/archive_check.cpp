@@ -1,5 +1,7 @@
 #include "pack/archive_check.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -7,6 +9,7 @@
 
 #include "format/lzh_format.h"
 #include "pack/crc16.h"
+#include "pack/file_source.h"
 #include "pack/member_header.h"
 #include "pack/pack_error.h"
 #include "pack/windows_names.h"
@@ -46,8 +49,12 @@ std::string joined_name(const std::string& dir, const std::string& file,
 }  // namespace
 
 ArchiveSummary check_archive(const std::string& path, const CodePage& code_page) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) throw PackError(about_file(path, system_error_text()));
+  const int fd = open_regular_file(path);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "rb"), std::fclose);
+  if (!file) {
+    close(fd);
+    throw PackError(about_file(path, system_error_text()));
+  }
   if (std::fseek(file.get(), 0, SEEK_END) != 0)
     throw PackError(about_file(path, system_error_text()));
   const uint64_t file_size = static_cast<uint64_t>(std::ftell(file.get()));

@@ -1,6 +1,7 @@
 #include "pack/file_source.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,9 +10,22 @@
 
 namespace pack {
 
-FileSource::FileSource(const std::string& path) : path_(path), fd_(open(path.c_str(), O_RDONLY)) {
-  if (fd_ < 0) throw PackError(about_file(path, system_error_text()));
+int open_regular_file(const std::string& path) {
+  // Opened without waiting, so that a FIFO given by mistake is refused instead of
+  // waiting for a writer; a device such as /dev/zero is refused as well.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw PackError(about_file(path, system_error_text()));
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string why = S_ISREG(st.st_mode) ? system_error_text() : "not a regular file";
+    close(fd);
+    throw PackError(about_file(path, why));
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
+
+FileSource::FileSource(const std::string& path) : path_(path), fd_(open_regular_file(path)) {}
 
 FileSource::~FileSource() {
   close(fd_);

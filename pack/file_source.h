@@ -9,6 +9,10 @@
 
 namespace pack {
 
+// Opens a regular file for reading; throws PackError naming it, also when it is a
+// folder, a FIFO or a device.
+int open_regular_file(const std::string& path);
+
 class FileSource : public ByteSource {
  public:
   // Opens the file; throws PackError naming it.
