@@ -80,7 +80,7 @@ def leftovers(folder, name):
 def expect_refusal(env, label, args, wanted, code=1):
     """kobrix-pack fails with `code`, says `wanted`, and leaves no file behind."""
     out = env.path(f"refused{len(results)}.exe")
-    result = subprocess.run([env.pack, "-o", out] + args, capture_output=True)
+    result = subprocess.run([env.pack, "-o", out] + args, capture_output=True, timeout=120)
     err = result.stderr.decode(errors="replace")
     check(label, result.returncode == code and wanted in err and not leftovers(env.work, out),
           f"exit {result.returncode}, stderr {err!r}, left {leftovers(env.work, out)}")
@@ -169,8 +169,12 @@ def message_and_script_members(env):
     long_message = env.write("long.txt", b"m" * 1024)
     expect_refusal(env, "message longer than the stub shows",
                    ["--stub", env.stub, "--message", long_message], "1023")
-    expect_refusal(env, "an endless message (a device) is refused, not read until memory runs out",
-                   ["--stub", env.stub, "--message", "/dev/zero", env.stub], "more than 4096 bytes")
+    fifo = env.path("fifo")
+    os.mkfifo(fifo)
+    for args in (["--message", "/dev/zero", env.stub], ["--message", fifo, env.stub],
+                 ["--archive", fifo], ["--archive", "/dev/zero"]):
+        expect_refusal(env, f"{args[:2]} is refused, neither read for ever nor waited on",
+                       ["--stub", env.stub] + args, "not a regular file")
     long_title = env.write("long-title.txt", b"; setup\r\n$WindowTitle=" + b"w" * 41 + b"\r\n")
     expect_refusal(env, "script value longer than its field",
                    ["--stub", env.stub, "--script", long_title], "line 2")
