@@ -45,11 +45,10 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
   }
 }
 
-void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
-                          const CostModel* const* models, const uint32_t* model_ends,
-                          std::vector<Token>* out, bool all_lengths) {
+template <bool all_lengths>
+void OptimalParser::fill(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+                         const CostModel* const* models, const uint32_t* model_ends) {
   const uint32_t span = to - from;
-  if (span == 0) return;
   // From the end backwards, each position takes the cheapest of its literal and of
   // every length of its matches, the prices of what follows being known already. A
   // token costs under 2^10 (a position code the method lacks costs 2^30 and is never
@@ -93,6 +92,18 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
     }
     cost_[i] = best;
     choice_[i] = token;
+  }
+}
+
+void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+                          const CostModel* const* models, const uint32_t* model_ends,
+                          std::vector<Token>* out, bool all_lengths) {
+  const uint32_t span = to - from;
+  if (span == 0) return;
+  if (all_lengths) {
+    fill<true>(data, from, to, cache, models, model_ends);
+  } else {
+    fill<false>(data, from, to, cache, models, model_ends);
   }
   for (uint32_t at = 0; at < span;) {
     out->push_back(choice_[at]);

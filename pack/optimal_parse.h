@@ -43,6 +43,9 @@ class OptimalParser {
              bool all_lengths = true);
 
  private:
+  template <bool all_lengths>
+  void fill(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
+            const CostModel* const* models, const uint32_t* model_ends);
   // Filled from the end backwards: cost_[i] is the least price of the input from i to
   // the end of the stretch, choice_[i] the first token of that way.
   std::vector<uint32_t> cost_;
