@@ -117,7 +117,8 @@ int MatchFinder::search(const uint8_t* cur, uint32_t at, uint32_t len_limit, Mat
     const uint8_t* other = cur - delta;
     uint32_t* pair = &tree_[2 * ((pos - delta) & (window_ - 1))];
     uint32_t len = std::min(left_len, right_len);
-    if (delta == known_delta) len = std::max(len, std::min(known_length, compare_limit));
+    // (only entering a position is told of a known match; a search never is)
+    if (!report && delta == known_delta) len = std::max(len, std::min(known_length, compare_limit));
     if (len >= compare_limit || other[len] == cur[len]) {
       if (len < compare_limit) len = common_length(cur, other, len + 1, compare_limit);
       // a good match leaves a quarter of the search to look for a better one
