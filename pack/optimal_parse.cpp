@@ -84,7 +84,7 @@ void OptimalParser::fill(const uint8_t* data, uint32_t from, uint32_t to, const 
         pair_best = lower ? c : pair_best;
         pair_len = lower ? len : pair_len;
       }
-      if (base + pair_best < best) {
+      if (base + uint64_t(pair_best) < best) {  // (64 bits: no wrap should no length be weighed)
         best = base + pair_best;
         token = Token{static_cast<uint16_t>(length_symbol(pair_len)), pair->distance};
       }
