@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""The native runner end to end on self-extracting files of exact shapes:
-switches, the directory question, the message, overwrite rules, damage,
-attributes and times, names that would leave the extraction directory, the
-link race, hostile texts, Ctrl-C, and the installation actions under a
-scratch $XDG_DATA_HOME, the command only after a clean run and consent."""
+"""The native runner end to end on self-extracting files of exact shapes,
+the installation actions under a scratch $XDG_DATA_HOME included."""
 
 import argparse
 import os
@@ -35,10 +32,9 @@ class Case:
     def sfx(self, arc, **settings):
         return sfx.write_sfx(os.path.join(self.work, "setup.exe"), arc, **settings)
 
-    def run(self, arc, args=(), answers="", settings=None, env=None, options=(), terminal=False,
-            cwd=None):
-        """Runs arc; with terminal, standard input is a pseudo terminal with
-        the answers typed ahead. Returns the exit code and stderr."""
+    def run(self, arc, args=(), answers="", settings=None, env=None, options=(), terminal=False, cwd=None):
+        """Exit code and stderr of arc's run; with terminal, the answers are
+        typed ahead on a pseudo terminal."""
         path = self.sfx(arc, **(settings or {}))
         tty = pty.openpty() if terminal else ()
         if tty:
@@ -66,8 +62,7 @@ def test_switches_directory_and_message(c):
     # -n makes the directory with the folders on the way to it.
     code, err = c.run(arc, ["-n", os.path.join(c.work, "made", "on the way")])
     assert code == 1 and sfx.read(os.path.join(c.work, "made/on the way/sub/b.txt")) == B, err
-    # Settings bit 0 starts by itself; "-N-" turns it off, and the question's
-    # end of input is Cancel: nothing written, exit code 0.
+    # Bit 0 starts by itself, "-N-" turns it off; end of input is Cancel.
     code, err = c.run(arc, ["-N-", os.path.join(c.work, "other")], settings={"flags": 1})
     assert code == 0 and not os.path.exists(os.path.join(c.work, "other")), err
     # "$Flag=1" starts by itself, 257 takes it back; C: is the root folder.
@@ -79,7 +74,7 @@ def test_switches_directory_and_message(c):
     quoted = '"' + c.dest[:5] + '"' + c.dest[5:]
     code, err = c.run(arc, [], answers="\\\\server\\share\n" + quoted + "\n")
     assert code == 1 and "Invalid directory" in err and c.read("c.txt") == C, err
-    # The message keeps its line breaks; No extracts nothing, Yes goes on.
+    # The message keeps its line breaks; No extracts nothing.
     shutil.rmtree(c.dest)
     arc = lzh.archive(lzh.member(b"!", b"Install\r\nthe example?"), *three())
     code, err = c.run(arc, ["-n", c.dest], answers="n\n")
@@ -90,8 +85,7 @@ def test_switches_directory_and_message(c):
 
 def test_overwrite_rules(c):
     arc = lzh.archive(*three(T_OLD))
-    # An existing file at least as new is skipped silently, even with bit 1;
-    # bit 3 (no date check) replaces it.
+    # A file at least as new is skipped silently, even with bit 1, but not with bit 3.
     write_file(c.dest, "a.txt", b"mine", T_NEW)
     code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
     assert code == 1 and c.read("a.txt") == b"mine" and "Overwrite?" not in err, err
@@ -115,11 +109,11 @@ def test_overwrite_rules(c):
 
 
 def test_damage_found_by_the_scan_or_the_pass(c):
-    # Cut in the last member's data: the scan refuses, nothing is written.
+    # Cut in the last member's data: the scan refuses, nothing is written;
+    # a CRC error stops the pass, what came before stays.
     members = three()
     code, err = c.run(lzh.archive(*members)[:-20], ["-n", c.dest])
     assert code == 0 and "Unexpeted EOF" in err and not os.path.exists(c.dest), err
-    # A CRC error stops the pass: what came before stays.
     bad = bytearray(members[1])
     bad[-5] ^= 0x20
     code, err = c.run(lzh.archive(members[0], bytes(bad), members[2]), ["-n", c.dest])
@@ -161,8 +155,8 @@ def test_names_stay_inside(c):
 
 
 def test_default_directory_stays_in_root(c):
-    # The archive's own directory, auto-started, overwriting without a
-    # question: ".." in any spelling stops at the root; nothing beside it changes.
+    # The archive's own directory, auto-started, overwriting: ".." in any
+    # spelling stops at the root; nothing beside it changes.
     cwd = os.path.join(c.work, "cwd")
     write_file(c.work, "victim/.profile", b"mine", T_OLD)
     os.makedirs(cwd)
@@ -213,10 +207,9 @@ while time.time() < end:
 
 def test_folder_swapped_for_a_link_during_the_extraction(c):
     # A local user who may write in the extraction directory swaps a folder
-    # of it for a link to a folder outside while the runner (as root where
-    # the test runs as root) extracts into it again and again, replacing
-    # every file; every other run deletes a member for its CRC error.
-    # Nothing outside is written or deleted.
+    # for a link outside while the runner (as root where the test is) extracts
+    # again and again, replacing every file, every other run deleting a member
+    # for its CRC error: nothing outside is written or deleted.
     seconds = 4.0
     os.chmod(c.work, 0o755)
     outside = os.path.join(c.work, "outside")
@@ -259,11 +252,9 @@ def test_member_stops_at_its_declared_size(c):
 
 
 def test_escape_sequences_never_reach_the_terminal(c):
-    # Window title, clipboard (OSC 52), erase line, hidden text and the C1
-    # CSI 0x9B (code page 819) in every text the runner shows: the record's
-    # texts, the message, a member's name (progress, overwrite question), the
-    # check boxes (a script line ends at a C0 byte: DEL and C1 there) and the
-    # command question.
+    # Title, clipboard (OSC 52), erase, hidden text, C1 CSI (code page 819) in
+    # every text shown: record, message, a name, check boxes (a script line
+    # ends at a C0 byte: DEL and C1 there), the command question.
     esc = b"\x1b]0;t\x07\x1b]52;c;aGk=\x07\x1b[2K\x1b[8m\x9b2J"
     texts = {"title": b"Caption" + esc, "label": b"Label" + esc, "directory": b"C:\\Dir" + esc,
              "command": b"sh -c x" + esc}
@@ -333,11 +324,9 @@ README = b"Read me first.\r\n"
 
 def install(c, script, answers, readme_crc=None, options=("--run-command",), terminal=False,
             old_readme=False):
-    """Runs script, EXAMPLE.EXE and README.TXT with $XDG_DATA_HOME in the work
-    folder and a stand-in xdg-open that notes where and with what it ran;
-    with old_readme an older README.TXT brings the overwrite question.
-    Returns the exit code, stderr, seconds, the files written under the data
-    folder (but update-mime-database's caches)."""
+    """Runs script, EXAMPLE.EXE, README.TXT with a stand-in xdg-open noting
+    where and with what it ran; old_readme brings the overwrite question.
+    Exit code, stderr, seconds, the files written under the data folder."""
     c.data, c.opened, c.app = (os.path.join(c.work, n) for n in ("data", "opened.txt", "root/Example"))
     for leftover in (os.path.join(c.work, "bin"), c.app):
         shutil.rmtree(leftover, ignore_errors=True)
@@ -372,12 +361,10 @@ def appears(path, seconds=5.0):
 
 
 def test_install_lines_become_desktop_files(c):
-    # The command starts a program from the search path in the extraction
-    # directory, not waited for. An extension or class key of other than
-    # letters, digits and "._+-" (the glob "*.*" would open every file with
-    # the program) and a "$Group=" field that would add a command of its own
-    # are skipped with a note; a bracket as the trail byte of a Shift-JIS
-    # character is none (0x81 0x5B in "データ").
+    # The command runs in the extraction directory, not waited for. Keys of
+    # other than letters, digits, "._+-" ("*.*" would open every file) and a
+    # "$Group=" field adding a command are skipped; a Shift-JIS trail byte
+    # 0x5B ("データ") is no bracket.
     command = '$Command=sh -c "sleep 2; pwd > started.tmp; mv started.tmp started.txt"\r\n'
     hostile = ("$Class=.*,Every file,EXAMPLE.EXE,AllFiles\r\n$Class=.ex2,Dotted key,EXAMPLE.EXE,.ExampleData\r\n"
                "$Group=Example App,Evil)][AddItem(README.TXT,Injected,EXAMPLE.EXE\r\n"
