@@ -75,6 +75,18 @@ def write_file(top, rel, data, stamp):
     return path
 
 
+_WORDS = [b"archive", b"member", b"header", b"window", b"table", b"kobrix", b"data", b"\xe3\x81\x82", b"0123",
+          b"setup", b"\r\n", b"  ", b"return", b"{", b"}"]
+
+
+def text_block(rng, size):
+    """Compressible text of exactly size bytes, fixed by rng."""
+    out = bytearray()
+    while len(out) < size:
+        out += rng.choice(_WORDS) + b" "
+    return bytes(out[:size])
+
+
 def sha256_of(path):
     return hashlib.sha256(read(path)).hexdigest()
 

@@ -17,7 +17,6 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "lib"))
 import lzh  # noqa: E402
 import sfx  # noqa: E402
-from payload import text_block  # noqa: E402
 from sfx import check  # noqa: E402
 
 # A row of the text table: sizes, ratio, method, date, time, attributes, CRC,
@@ -99,7 +98,7 @@ def installer(pack):
     listed and tested."""
     files = os.path.join(WORK, "files")
     sfx.write_file(files, "readme.txt", b"Read me.\r\n" * 300, 1300000000)
-    sfx.write_file(files, "bin/example.exe", text_block(random.Random(14), 60000), 1300000001)
+    sfx.write_file(files, "bin/example.exe", sfx.text_block(random.Random(14), 60000), 1300000001)
     sfx.write_file(files, "docs/icon.ico", b"\0\1" * 300, 1300000002)
     exe = os.path.join(WORK, "setup.exe")
     result = subprocess.run(
