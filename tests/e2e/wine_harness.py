@@ -1,7 +1,6 @@
 """The Windows stub under Wine on a virtual display: one prefix per test run,
-programs started as an unprivileged user (Wine lets root write to read-only
-files), keys sent with xdotool, the program's calls read back from Wine's
-relay trace."""
+programs run as an unprivileged user (Wine lets root write to read-only
+files), keys sent with xdotool, calls read back from the relay trace."""
 
 import collections
 import errno
@@ -77,8 +76,7 @@ class Run:
         self.session, self.process, self.trace_path, self.exit_code = session, process, trace_path, None
 
     def trace(self):
-        with open(self.trace_path, encoding="latin-1") as f:
-            return f.read()
+        return open(self.trace_path, encoding="latin-1").read()
 
     def calls(self, function=None):
         return [c for c in parse_relay(self.trace()) if function is None or c.function == function]
@@ -128,8 +126,7 @@ class Session:
         self.user = (65534, 65534) if os.geteuid() == 0 else None
         self.display = self.xvfb = None
 
-    def unix_path(self, windows_path):
-        assert windows_path[1:3] == ":\\" and windows_path[0].upper() == "C"
+    def unix_path(self, windows_path):  # C:\a\b
         return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
 
     def give(self, path):
@@ -224,13 +221,8 @@ class Session:
         own_view, as the stub's own 32-bit or 64-bit view has it."""
         view = ("/reg:%d" % self.bits,) if own_view else ()
         done = self.wine_tool("reg", "query", key, *(("/v", value) if value else ("/ve",)), *view)
-        pattern = r"\s+" + re.escape(value or "(Default)") + r"\s+REG_SZ\s*(.*)$"
-        found = [m.group(1).rstrip("\r") for m in map(lambda line: re.match(pattern, line),
-                                                        done.stderr.splitlines()) if m]
+        found = re.findall(r"^\s+%s\s+REG_SZ\s*(.*?)\r?$" % re.escape(value or "(Default)"), done.stderr, re.M)
         return found[0] if found and done.returncode == 0 else None
-
-    def registry_delete(self, key):
-        self.wine_tool("reg", "delete", key, "/f")
 
     def cleanup(self):
         if WINESERVER and os.path.isdir(self.prefix):
