@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Every archive of the shared corpus behind a bare stub, run by the native
 runner: outcome, exit code and every member's contents and time as the
-manifest gives them. With --damage, the same archives cut short and with
+manifest gives them, and what --list and --test say of it. With --damage, the same archives cut short and with
 changed bits: exit code 0 or 1, a message for what is missing, and no
 damaged file left behind."""
 
@@ -54,6 +54,29 @@ def check_archive(runner, archive, data, entry, work):
                 sfx.check(archive, int(os.stat(target).st_mtime) == m["time"], f"{m['name']} time")
 
 
+def check_listing(runner, archive, data, entry, work):
+    """--list and --test --json: every member's fields as the manifest has
+    them; the fixed part's time and attributes unless Windows fields replace them."""
+    ok = entry["outcome"] == "ok"
+    for mode in ("--list", "--test"):
+        item = f"{archive} {mode}"
+        r = sfx.run_runner(runner, sfx.write_sfx(os.path.join(work, "l.exe"), data), root=work,
+                           options=[mode, "--json"])
+        doc = json.loads(r.stdout) if r.stdout.strip() else None
+        if not sfx.check(item, r.returncode == (0 if ok else 1) and doc, f"exit {r.returncode} {r.err}"):
+            continue
+        listed, want = doc["members"], entry["members"]
+        sfx.check(item, len(listed) == len(want) if ok else len(listed) <= len(want), f"{len(listed)} listed")
+        sfx.check(item, ok or doc["error"]["message"] == entry["outcome"], doc["error"])
+        for m, w in zip(listed, want):
+            windows = w["os"] in "MWw"
+            sfx.check(item, [m[k] for k in ("name", "method", "packed", "size", "crc", "os")] ==
+                      [w[k] for k in ("name", "method", "packed", "size", "crc", "os")] and
+                      (m["time_unix"] == w["time"] or (65 in w["ext"] and windows)) and
+                      (m["attributes"] == w["attr"] or (64 in w["ext"] and windows)) and
+                      (mode == "--list" or m["ok"] is True or not ok), f"{m} vs {w}")
+
+
 def check_damage(runner, archive, data, entry, work, rng):
     """Cuts at spread-out points and single changed bits."""
     n = len(data)
@@ -97,6 +120,7 @@ def main():
         with tempfile.TemporaryDirectory() as work:
             if not args.damage:
                 check_archive(args.runner, entry["archive"], data, entry, work)
+                check_listing(args.runner, entry["archive"], data, entry, work)
             elif entry["outcome"] == "ok":
                 check_damage(args.runner, entry["archive"], data, entry, work, rng)
     return sfx.report()

@@ -107,11 +107,8 @@ def snapshot(top, leave_out=()):
     seen = {}
     for dirpath, dirs, files in os.walk(top):
         dirs[:] = [d for d in dirs if os.path.join(dirpath, d) not in leave_out]
-        for path in (os.path.join(dirpath, n) for n in dirs + files):
-            if path in leave_out:
-                continue
-            seen[path] = os.readlink(path) if os.path.islink(path) else \
-                read(path) if os.path.isfile(path) else None
+        for path in (os.path.join(dirpath, n) for n in dirs + files if os.path.join(dirpath, n) not in leave_out):
+            seen[path] = os.readlink(path) if os.path.islink(path) else read(path) if os.path.isfile(path) else None
     return seen
 
 

@@ -84,28 +84,22 @@ def test_switches_directory_and_message(c):
 
 
 def test_overwrite_rules(c):
-    arc = lzh.archive(*three(T_OLD))
-    # A file at least as new is skipped silently, even with bit 1, but not with bit 3.
-    write_file(c.dest, "a.txt", b"mine", T_NEW)
-    code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
-    assert code == 1 and c.read("a.txt") == b"mine" and "Overwrite?" not in err, err
-    code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2 | 8})
-    assert code == 1 and c.read("a.txt") == A and "Overwrite?" not in err, err
-    # "-c": the question comes; No keeps the file, Yes replaces it.
-    write_file(c.dest, "a.txt", b"mine", T_NEW)
-    code, err = c.run(arc, ["-c", "-n", c.dest], answers="n\ny\ny\n")
-    assert code == 1 and c.read("a.txt") == b"mine" and "Overwrite?" in err, err
-    code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\ny\ny\n")
-    assert code == 1 and c.read("a.txt") == A, err
-    # Cancel stops the pass: later members are not written, nothing deleted.
-    os.remove(os.path.join(c.dest, "c.txt"))
-    write_file(c.dest, "sub/b.txt", b"old b", T_OLD - 100)
-    code, err = c.run(arc, ["-c", "-n", c.dest], answers="y\nc\n")
-    assert code == 1 and c.read("sub", "b.txt") == b"old b" and c.read("c.txt") is None, err
-    # An older file is replaced without a question when bit 1 says so.
-    write_file(c.dest, "a.txt", b"older", T_OLD - 1000)
-    code, err = c.run(arc, ["-n", c.dest], settings={"flags": 2})
-    assert code == 1 and c.read("a.txt") == A and "Overwrite?" not in err, err
+    # (a.txt there with its time, sub/b.txt and c.txt removed; switches,
+    # answers, flags; a.txt, b.txt and c.txt after, whether it asked)
+    for a_time, options, answers, flags, after, asked in [
+            (T_NEW, [], "", 2, (b"mine", B, C), False),  # at least as new: skipped, even with bit 1
+            (T_NEW, [], "", 2 | 8, (A, B, C), False),  # but not with bit 3, no date check
+            (T_NEW, ["-c"], "n\ny\n", 0, (b"mine", B, C), True),  # "-c" asks; No keeps
+            (T_NEW, ["-c"], "y\ny\n", 0, (A, B, C), True),  # Yes replaces
+            (T_OLD - 9, ["-c"], "y\nc\n", 0, (A, b"old b", None), True),  # Cancel stops the pass
+            (T_OLD - 9, [], "", 2, (A, B, C), False)]:  # older: replaced without a question by bit 1
+        for rel, data, stamp in (("a.txt", b"mine", a_time), ("sub/b.txt", b"old b", T_OLD - 9)):
+            write_file(c.dest, rel, data, stamp)
+        if os.path.exists(os.path.join(c.dest, "c.txt")):
+            os.remove(os.path.join(c.dest, "c.txt"))
+        code, err = c.run(lzh.archive(*three(T_OLD)), options + ["-n", c.dest], answers, {"flags": flags})
+        got = c.read("a.txt"), c.read("sub", "b.txt"), c.read("c.txt")
+        assert code == 1 and got == after and ("Overwrite?" in err) == asked, (options, flags, got, err)
 
 
 def test_damage_found_by_the_scan_or_the_pass(c):
