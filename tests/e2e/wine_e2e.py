@@ -24,6 +24,7 @@ import time
 import traceback
 
 import wine_harness as wh
+from wine_harness import check, poll
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 from lzh import reseal_header  # noqa: E402
@@ -90,24 +91,18 @@ class Payloads:
         return path
 
 
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
-
-
 def check_exit(run, code, timeout=60):
     check(run.wait(timeout) == code, "exit code %s, not %s" % (run.exit_code, code))
 
 
-def same_tree(source, target, names):
-    for rel in names:
-        got = os.path.join(target, rel)
-        check(os.path.isfile(got) and read(got) == read(os.path.join(source, rel)), "%s missing or different" % rel)
-
-
 def contents(target, rel):
     path = os.path.join(target, rel)
-    return read(path) if os.path.exists(path) else None
+    return read(path) if os.path.isfile(path) else None
+
+
+def same_tree(source, target, names):
+    for rel in names:
+        check(contents(target, rel) == read(os.path.join(source, rel)), "%s missing or different" % rel)
 
 
 def dialog_of(run):
@@ -238,9 +233,7 @@ def cancel_during_extraction(s, p):
     run = s.start(exe, ["-n"], name="cancel-during")
     window = main_window(s)
     big = os.path.join(target, "big.txt")
-    deadline = time.time() + 30
-    while not (os.path.exists(big) and os.path.getsize(big) > 0) and time.time() < deadline:
-        time.sleep(0.02)
+    poll(lambda: os.path.exists(big) and os.path.getsize(big) > 0, bool, 30)
     s.keys(window, "Escape")
     check_exit(run, 1)
     same_tree(top, target, ["first.txt"])
@@ -349,34 +342,30 @@ def overwrite_cancelled_or_read_only(s, p):
                   os.stat(os.path.join(target, "c.txt")).st_mode & 0o200, "a.txt writable or c.txt read-only")
 
 
-def file_crc_changed(data):
-    m = members(data)[0]
-    struct.pack_into("<H", data, m.offset + 21, m.file_crc ^ 0x0101)
-    reseal_header(data, m)
+def changed(index, at, fmt, value, reseal=True):
+    """A change: value(member, data) written with fmt at offset at of member
+    index's header, whose CRC is made right again when reseal."""
+    def change(data):
+        m = members(data)[index]
+        struct.pack_into(fmt, data, m.offset + at, value(m, data))
+        if reseal:
+            reseal_header(data, m)
+    return change
 
 
-def stored_size_grown(data):
-    m = members(data)[-1]
-    struct.pack_into("<I", data, m.offset + 11, m.unpacked + 1000)
-    reseal_header(data, m)
-
-
-def header_time_changed(data):
-    data[members(data)[0].offset + 15] ^= 0x01  # under the header CRC
-
-
-def too_large_header(data):
-    struct.pack_into("<H", data, members(data)[0].offset, 0x8001)
+file_crc_changed = changed(0, 21, "<H", lambda m, d: m.file_crc ^ 0x0101)
 
 
 # Failures of the scan: a box without an owner, exit code 0, no dialog.
 # Failures of the extraction: the box names the member or the program's own
 # file; the file being written is deleted, earlier members stay, later ones
 # are not written.
-ERRORS = [("bad-header", header_time_changed, (), '"C:\\pay\\bad-header.exe" Bad header', None),
-          ("no-memory", too_large_header, (), "Not enough memory", None),
+ERRORS = [("bad-header", changed(0, 15, "<B", lambda m, d: d[m.offset + 15] ^ 1, False),  # under the header CRC
+           (), '"C:\\pay\\bad-header.exe" Bad header', None),
+          ("no-memory", changed(0, 0, "<H", lambda m, d: 0x8001, False), (), "Not enough memory", None),
           ("crc", file_crc_changed, (), '"C:/e2e/crc/a.txt" CRC ERROR', False),
-          ("read-error", stored_size_grown, ("--method", "lh0"), '"C:\\pay\\read-error.exe" Read ERROR', True),
+          ("read-error", changed(-1, 11, "<I", lambda m, d: m.unpacked + 1000), ("--method", "lh0"),
+           '"C:\\pay\\read-error.exe" Read ERROR', True),
           ("write-error", lambda d: None, ("--overwrite", "--no-date-check"),
            '"C:/e2e/write-error/a.txt" Write ERROR', False)]
 for name, change, options, box, a_stays in ERRORS:
@@ -609,18 +598,13 @@ def crc_error_keeps_the_actions_and_drops_the_command(s, p):
 
 
 def run_group(args):
-    needs = ("osslsigncode", "openssl") if args.group == "signed" else ()
-    missing = wh.missing_tools() + [name for name in needs if shutil.which(name) is None]
-    if missing:
-        print("skipped: %s not found" % ", ".join(missing))
-        return wh.SKIP
-    for path in (args.stub, args.pack):
-        if not path or not os.path.exists(path):
-            print("skipped: %s was not built" % path)
-            return wh.SKIP
-    reason = wh.why_no_32bit() if wh.bits_of(args.stub) == 32 else None
-    if reason:
-        print("skipped: %s is a 32-bit program and %s" % (os.path.basename(args.stub), reason))
+    missing = wh.missing_tools() + [t for t in ("osslsigncode", "openssl") if args.group == "signed" and
+                                    shutil.which(t) is None]
+    missing += ["%s (not built)" % p for p in (args.stub, args.pack) if not p or not os.path.exists(p)]
+    reason = wh.why_no_32bit() if not missing and wh.bits_of(args.stub) == 32 else None
+    if missing or reason:
+        print("skipped: %s" % ("%s not found" % ", ".join(missing) if missing else
+                               "%s is a 32-bit program and %s" % (os.path.basename(args.stub), reason)))
         return wh.SKIP
     session = wh.Session(args.work, args.stub)
     if not os.path.isdir(session.drive_c):

@@ -50,6 +50,19 @@ def why_no_32bit():
     return None if done.returncode == 0 else "%s --version failed: %s" % (WINE32, (done.stdout + done.stderr)[-300:])
 
 
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def poll(get, done, timeout):
+    """get() until done(value) or timeout seconds; the last value."""
+    deadline = time.time() + timeout
+    while not done(value := get()) and time.time() < deadline:
+        time.sleep(0.05)
+    return value
+
+
 # One traced call: function, arguments (numbers as integers, strings as text), time in seconds.
 Call = collections.namedtuple("Call", "function args when")
 _CALL = re.compile(r"^(?:(\d+\.\d+):)?[0-9a-f]+:Call (\w+)\.(\w+)\((.*)\) ret=[0-9a-f]+$")
@@ -86,15 +99,10 @@ class Run:
         return [tuple(c.args[:4]) for c in self.calls("MessageBoxA")]
 
     def wait_for_call(self, function, predicate=lambda c: True, count=1, timeout=20):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            found = [c for c in self.calls(function) if predicate(c)]
-            if len(found) >= count:
-                return found
-            if self.process.poll() is not None:
-                break
-            time.sleep(0.05)
-        raise AssertionError("no call of %s seen; calls: %s" % (function, self.calls()[-12:]))
+        found = poll(lambda: [c for c in self.calls(function) if predicate(c)], lambda f: len(f) >= count or
+                     self.process.poll() is not None, timeout)
+        check(len(found) >= count, "no call of %s seen; calls: %s" % (function, self.calls()[-12:]))
+        return found
 
     def wait_for_box(self, text_part):
         return self.wait_for_call("MessageBoxA", lambda c: text_part in c.args[1])
@@ -206,15 +214,13 @@ class Session:
                 self.give(path)
         os.chmod(self.work, 0o755)
         boot = self.wine_tool("wineboot", "-i", timeout=300)
-        if not os.path.isdir(self.drive_c):
-            raise AssertionError("wineboot made no prefix: %s" % boot.stderr[-2000:])
+        check(os.path.isdir(self.drive_c), "wineboot made no prefix: %s" % boot.stderr[-2000:])
         self.registry("HKCU\\Software\\Wine\\Debug", "RelayInclude", ";".join(TRACED))
         self.server("-w")
 
     def registry(self, key, value, data):
         done = self.wine_tool("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f")
-        if done.returncode != 0:
-            raise AssertionError("reg add %s %s: %s" % (key, value, done.stderr))
+        check(done.returncode == 0, "reg add %s %s: %s" % (key, value, done.stderr))
 
     def registry_value(self, key, value=None, own_view=False):
         """A value's text (the default one when value is None), or None; with
@@ -234,14 +240,9 @@ class Session:
                                       "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         os.close(write)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read, 16)
-            if not chunk:
-                raise AssertionError("Xvfb did not start")
-            number += chunk
-        os.close(read)
-        self.display = ":" + number.decode().strip()
+        with os.fdopen(read, "rb") as f:
+            self.display = ":" + f.readline().decode().strip()
+        check(self.display != ":", "Xvfb did not start")
         self.restart()  # a server of an earlier display is stopped
 
     def close_display(self):
@@ -253,21 +254,16 @@ class Session:
     def xdotool(self, *args, check=True):
         done = subprocess.run(["xdotool"] + list(args), env={"DISPLAY": self.display}, capture_output=True,
                               text=True, timeout=30)
-        if check and done.returncode != 0:
-            raise AssertionError("xdotool %s: %s" % (" ".join(args), done.stderr))
+        assert not check or done.returncode == 0, "xdotool %s: %s" % (" ".join(args), done.stderr)
         return done.stdout
 
     def wait_window(self, title, count=1, timeout=20):
         """The newest visible window of that title, once exactly count are shown."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            out = self.xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(title), check=False)
-            found = sorted(int(w) for w in out.split())
-            if len(found) == count:
-                return found[-1]
-            time.sleep(0.05)
-        self.screenshot("no-window")
-        raise AssertionError("no window %r" % title)
+        found = poll(lambda: sorted(map(int, self.xdotool("search", "--onlyvisible", "--name", "^%s$" %
+                                                          re.escape(title), check=False).split())),
+                     lambda f: len(f) == count, timeout)
+        check(len(found) == count, "no window %r" % title)
+        return found[-1]
 
     def keys(self, window, *keys, text=None):
         """Sends keys to the window, or types text."""
