@@ -16,7 +16,6 @@ import os
 import random
 import re
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -461,7 +460,7 @@ def signed_installer_extracts_and_keeps_its_integrity_check(s, p):
 
 INSTALL_FILES = {"EXAMPLE.EXE": b"MZ not a real program\r\n", "README.TXT": b"Read me first.\r\n"}
 COMMAND = "$Command=cmd.exe /c cd > started.txt\r\n"
-WM_DDE_INITIATE, WM_DDE_TERMINATE, WM_DDE_EXECUTE = 0x3E0, 0x3E1, 0x3E8
+WM_DDE_TERMINATE, WM_DDE_EXECUTE = 0x3E1, 0x3E8
 
 
 def install_exe(s, p, name, script, *options):
@@ -538,36 +537,6 @@ def clean_run_registers_adds_items_and_runs_the_command(s, p):
     started = os.path.join(dest, "started.txt")
     check(os.path.isfile(started) and read(started).strip() == app.encode(),
           "the command did not run in the extraction directory")
-
-
-@case("install")
-def no_program_manager_bounds_the_wait(s, p):
-    script = "$InstallDir=C:\\Lonely\r\n$GroupTitle=Menu\r\n$Group=Lonely,One,EXAMPLE.EXE\r\n" \
-             "$Group=Lonely,Two,README.TXT\r\n" + COMMAND
-    exe = install_exe(s, p, "lonely", script)
-    dest = s.folder("C:\\Lonely")
-    run = s.start(exe, env={"WINEDLLOVERRIDES": "mscoree,mshtml=;progman.exe=d"}, name="lonely")
-    window = main_window(s)
-    # The shell's DDE server lives in the desktop process: with that ended and
-    # Program Manager unable to start, nothing answers the initiate.
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            environ, cmdline = (read("/proc/%s/%s" % (pid, n)) for n in ("environ", "cmdline"))
-        except OSError:
-            continue
-        if b"WINEPREFIX=" + s.prefix.encode() in environ.split(b"\0") and b"explorer.exe" in cmdline.lower():
-            os.kill(int(pid), signal.SIGKILL)
-    time.sleep(0.5)
-    s.keys(window, "Return")
-    began = time.monotonic()
-    check_exit(run, 1)
-    # Two lines, each at most 3 s for Program Manager to start and 2 s for an
-    # answer, and the extraction.
-    check(time.monotonic() - began < 2 * (3 + 2) + 4, "the walk took %.1f s" % (time.monotonic() - began))
-    initiates = [c for c in run.calls("SendMessageA") if c.args[1] == WM_DDE_INITIATE]
-    check(len(initiates) == 2, "initiates: %s" % initiates)
-    check(not [c for c in run.calls("PostMessageA") if c.args[1] == WM_DDE_EXECUTE], "a command was posted")
-    check(os.path.isfile(os.path.join(dest, "started.txt")), "the walk did not go on to the command")
 
 
 @case("install")

@@ -3,7 +3,6 @@ programs run as an unprivileged user (Wine lets root write to read-only
 files), keys sent with xdotool, calls read back from the relay trace."""
 
 import collections
-import errno
 import os
 import re
 import shutil
@@ -39,14 +38,14 @@ def bits_of(exe):
 
 
 def why_no_32bit():
-    """Why 32-bit Windows programs cannot run here, or None."""
+    """Why 32-bit Windows programs cannot run here ("Exec format error": the
+    kernel runs none), or None."""
     if WINE32 is None:
         return "32-bit Wine (/usr/lib/wine/wine, Debian's wine32:i386) is not installed"
     try:
         done = subprocess.run([WINE32, "--version"], capture_output=True, text=True, timeout=60)
     except OSError as e:
-        return "this machine's kernel does not run 32-bit programs (%s)" % e.strerror \
-            if e.errno == errno.ENOEXEC else "%s cannot be started: %s" % (WINE32, e)
+        return "%s cannot be started: %s" % (WINE32, e)
     return None if done.returncode == 0 else "%s --version failed: %s" % (WINE32, (done.stdout + done.stderr)[-300:])
 
 
@@ -194,14 +193,12 @@ class Session:
 
     def start(self, exe, args=(), cwd=None, env=None, channels="", name="run"):
         """Starts exe (a path under the prefix) with the relay trace on."""
-        trace = os.path.join(self.traces, name + ".txt")
         os.makedirs(self.traces, exist_ok=True)
-        extra = dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
+        trace, extra = os.path.join(self.traces, name + ".txt"), dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
         with open(trace, "w") as out:
-            process = subprocess.Popen(self._command([self.loader, exe] + list(args)), cwd=cwd or self.drive_c,
-                                       env=self._env(extra), stdout=subprocess.DEVNULL, stderr=out,
-                                       start_new_session=True)
-        return Run(self, process, trace)
+            return Run(self, subprocess.Popen(self._command([self.loader, exe] + list(args)), cwd=cwd or self.drive_c,
+                                              env=self._env(extra), stdout=subprocess.DEVNULL, stderr=out,
+                                              start_new_session=True), trace)
 
     def setup(self):
         """Makes the prefix, narrows the relay trace, keeps the server running."""

@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """The native runner end to end on self-extracting files of exact shapes,
-the installation actions under a scratch $XDG_DATA_HOME included."""
+the installation actions under a scratch $XDG_DATA_HOME included. With
+--pack, its --list and --test of an installer from kobrix-pack, of damaged
+copies and of hostile texts."""
 
 import argparse
+import json
 import os
 import pty
+import random
+import re
 import shutil
 import signal
 import subprocess
@@ -18,7 +23,7 @@ import lzh  # noqa: E402
 import sfx  # noqa: E402
 from sfx import write_file  # noqa: E402
 
-RUNNER = None
+RUNNER = PACK = None
 T_OLD = 1262322000   # 2010-01-01
 T_NEW = 1700000000   # 2023-11-14
 A, B, C = b"alpha\n" * 100, b"bravo\n" * 100, b"charlie\n" * 100
@@ -290,20 +295,15 @@ def started(argv, shown, stdin=subprocess.PIPE):
 
 
 def test_ctrl_c(c):
-    # Before the extraction: exit code 0, nothing written.
-    p = started(["--root", c.root, c.sfx(lzh.archive(*three()))], "Directory")
-    p.send_signal(signal.SIGINT)
-    assert p.wait(30) == 0 and not os.path.exists(c.dest)
-    # During it: stopped as b.txt begins, Ctrl-C sent; the next progress
-    # report ends the run with 1, b.txt deleted, a.txt kept.
+    # Stopped as b.txt begins, Ctrl-C sent: the next progress report ends the
+    # run with 1, b.txt deleted, a.txt kept. At the overwrite question Ctrl-C
+    # is Cancel: the pass stops, deletes nothing.
     big = lzh.member(b"b.txt", os.urandom(64 << 20), dirname=b"sub\xff", crc=0)
     path = c.sfx(lzh.archive(three()[0], big, three()[2]))
     p = started(["--root", c.root, path, "-n", c.dest], "b.txt", stdin=subprocess.DEVNULL)
     for sig in (signal.SIGSTOP, signal.SIGINT, signal.SIGCONT):
         p.send_signal(sig)
-    assert p.wait(30) == 1 and c.read("a.txt") == A
-    assert c.read("sub", "b.txt") is None and c.read("c.txt") is None
-    # At the overwrite question Ctrl-C is Cancel: the pass stops, deletes nothing.
+    assert p.wait(30) == 1 and c.read("a.txt") == A and c.read("sub", "b.txt") is None and c.read("c.txt") is None
     write_file(c.dest, "a.txt", b"old", T_OLD)
     p = started(["--root", c.root, path, "-c", "-n", c.dest], "Overwrite?")
     time.sleep(0.2)
@@ -399,15 +399,147 @@ def test_command_and_actions_only_when_clean_and_agreed(c):
         assert not runs or text_of(c.opened) == f"{app}\n{app}/README.TXT\n"
 
 
+# A row of the text table: sizes, ratio, method, date, time, attributes, CRC,
+# an optional test status, the name.
+ROW = re.compile(r"^\s*(\d+)\s+(\d+)\s+[\d.]+%\s+(-lh.-)\s+(\S+ \S+)\s+(\S{5})\s+([0-9a-f]{4})"
+                 r"\s+(?:(OK|FAIL|-)\s+)?(.*)$")
+SCRIPT = (b"; a comment the program skips\r\n$WindowTitle=Example Setup\r\n"
+          b"$InstallTitle=Destination &Folder\r\n$InstallDir=%ProgramFiles%\\Example\r\n"
+          b"$GroupTitle=Add to the &Start Menu\r\n$Group=Example App,Read Me,readme.txt,docs\\icon.ico\r\n"
+          b"$ClassTitle=Register .exd &files\r\n$Class=.EXD,Example Data,bin\\example.exe,ExampleData\r\n"
+          b"$Class=,No Extension,x.exe,Key\r\n$AskRegist=1\r\n$Command=readme.txt\r\n$Flag=273\r\n"
+          b"$windowtitle=lower case is no key\r\n")
+
+
+def listing(c, *options, path, args=()):
+    """kobrix --list/--test [--json]: exit code, standard output (JSON read), stderr."""
+    r = sfx.run_runner(RUNNER, path, args, root=c.root, options=options, cwd=c.work,
+                       env={"XDG_DATA_HOME": os.path.join(c.work, "xdg")})
+    out = r.stdout.decode("utf-8", "replace")
+    return r.returncode, json.loads(out) if "--json" in options and out.strip() else out, r.err
+
+
+def table_matches_json(c, path):
+    """--test's text table and its JSON say the same of every member."""
+    text, doc = listing(c, "--test", path=path)[1], listing(c, "--test", "--json", path=path)[1]
+    rows = [m.groups() for m in map(ROW.match, text.splitlines()) if m]
+    assert len(rows) == len(doc["members"]), text
+    for (size, packed, method, stamp, attrs, crc, status, name), m in zip(rows, doc["members"]):
+        got = (m["size"], m["packed"], m["method"], m["time"].replace("T", " ")[:-1], m["attributes_text"], m["crc"],
+               m.get("ok"))
+        assert got == (int(size), int(packed), method, stamp, attrs, int(crc, 16), status == "OK"), (name, m)
+        assert name.startswith(m["name"] if m["special"] else m["written_as"]), (name, m)
+
+
+def packed_installer(c):
+    """An installer from kobrix-pack with a message, a script and every flag."""
+    files = os.path.join(c.work, "files")
+    for i, (rel, data) in enumerate([("readme.txt", b"Read me.\r\n" * 300), ("docs/icon.ico", b"\0\1" * 300),
+                                     ("bin/example.exe", sfx.text_block(random.Random(14), 60000))]):
+        write_file(files, rel, data, 1300000000 + i)
+    exe, w = os.path.join(c.work, "installer.exe"), lambda name, data: sfx.write(os.path.join(c.work, name), data)
+    r = subprocess.run([PACK, "-o", exe, "--stub", w("stub.bin", sfx.bare_stub()), "--title", "Record Title",
+                        "--command", "bin\\example.exe /q", "--auto-start", "--overwrite", "--integrity",
+                        "--no-date-check", "--restore-attributes", "--message",
+                        w("m.txt", b"Welcome.\r\nInstall the example?\r\n"), "--script", w("s.txt", SCRIPT),
+                        "-C", files, "readme.txt", "bin", "docs"], capture_output=True)
+    assert r.returncode == 0, r.stderr
+    return exe
+
+
+def test_listing_explains_an_installer(c):
+    exe = packed_installer(c)
+    before = sfx.snapshot(c.work)
+    code, text, err = listing(c, "--list", path=exe)
+    program, data = os.path.join(c.root, "Program Files", "Example"), os.path.join(c.work, "xdg")
+    for wanted in [
+            "Caption:    Example Setup", "lands in " + program,
+            "Record:     auto-start, overwrite without asking, no date check, restore attributes, "
+            "integrity value present (flags 0x0f)",
+            "Settings:   overwrite without asking, no date check, restore attributes, integrity value "
+            "present, asks before each file type (after the script)",
+            "Command:    readme.txt", "  | Welcome.\n  | Install the example?\n",
+            "$windowtitle=lower case is no key\n      Windows: ignored",
+            "HKEY_CLASSES_ROOT\\ExampleData\\shell\\open\\command = "
+            "\"\\\"C:\\Program Files\\Example\\bin\\example.exe\\\" \\\"%1\\\"\"",
+            "WIN.INI [Extensions] exd=C:\\Program Files\\Example\\bin\\example.exe ^.exd",
+            "asks \"Example Data\" Set Class? first", "$Class=,No Extension,x.exe,Key\n      Windows: ignored",
+            f"{data}/applications/kobrix-exampledata.desktop",
+            "[CreateGroup(\"Example App\",0)] [AddItem(C:\\Program Files\\Example\\readme.txt,Read Me,"
+            "C:\\Program Files\\Example\\docs\\icon.ico)]",
+            f"{data}/applications/Example_App/kobrix-Example_App-Read_Me.desktop",
+            "auto-start on, restore attributes on, auto-start off"]:
+        assert code == 0 and wanted in text, (wanted, text, err)
+    doc = listing(c, "--list", "--json", path=exe)[1]
+    assert doc["installer"]["flags"] == {"auto_start": False, "overwrite": True, "no_date_check": True,
+                                         "restore_attributes": True, "integrity_value": True, "ask_register": True}
+    assert [m["path"] for m in doc["members"] if not m["special"]] == [
+        os.path.join(program, p) for p in ("readme.txt", "bin", "bin/example.exe", "docs", "docs/icon.ico")]
+    assert [line["ignored"] for line in doc["script"]["lines"]].count(True) == 2, doc["script"]
+    assert doc["members"][2]["time"] == "2011-03-13T07:06:40Z", doc["members"][2]  # in UTC
+    code, doc, err = listing(c, "--test", "--json", path=exe)
+    assert code == 0 and doc["sound"] and doc["integrity"]["ok"], err
+    table_matches_json(c, exe)
+    assert sfx.snapshot(c.work) == before, "listing or testing wrote"
+
+
+def test_listing_damaged_copies(c):
+    # A changed bit in a member's data, a broken code table, a cut in the data
+    # (bad headers are the corpus's): --test exits 1, names what failed,
+    # writes nothing; --list does not crash.
+    data = sfx.read(packed_installer(c))
+    big = max(listing(c, "--list", "--json", path=os.path.join(c.work, "installer.exe"))[1]["members"],
+              key=lambda m: m["packed"])
+    start = big["offset"] + data[big["offset"]] + 256 * data[big["offset"] + 1]
+    table, bit = bytearray(data), bytearray(data)
+    table[start + 2:start + 6] = b"\xff" * 4  # code lengths no decoder accepts
+    bit[start + big["packed"] // 2] ^= 8
+    path = os.path.join(c.work, "damaged.exe")
+    for what, variant in [("bit", bit), ("table", table), ("cut", data[:start + big["packed"] // 2])]:
+        sfx.write(path, variant)
+        before = sfx.snapshot(c.work)
+        code, text, err = listing(c, "--test", path=path)
+        rows = [m.groups() for m in map(ROW.match, text.splitlines()) if m]
+        named = any(r[6] == "FAIL" and r[7].startswith(big["written_as"]) for r in rows) or "ERROR:" in text
+        assert code == 1 and named, (what, code, text[-600:])
+        code, doc, err = listing(c, "--test", "--json", path=path)
+        assert code == 1 and doc["sound"] is False, (what, err)
+        # The decoder's failure ends only its member.
+        assert what != "table" or (f"{big['written_as']}: Bad table" in text and doc["members"][-1]["ok"]), text
+        code, text, err = listing(c, "--list", path=path)
+        assert code in (0, 1) and not err and sfx.snapshot(c.work) == before, (what, err)
+
+
+def test_listing_hostile_texts_and_usage(c):
+    # Escapes in names and the message are shown escaped, kept as they are in
+    # the JSON (C1 controls escaped there); a wrong CRC fails --test; usage
+    # errors exit 2.
+    name = b"\x1b]0;owned\x07evil\x1b[2J\x9b1m.txt"
+    path = c.sfx(lzh.archive(lzh.member(name, b"x" * 10), lzh.member(b"!", b"\x1b[31mred message\r\n"),
+                             lzh.member(b"ok.txt", b"fine", crc=0x1234)))
+    code, text, err = listing(c, "--test", path=path)
+    text += listing(c, "--list", path=path)[1]
+    assert code == 1 and "ok.txt: CRC ERROR" in text and "\x1b" not in text and "\x07" not in text, text
+    assert "\\x1b]0;owned\\x07evil" in text and "\\x1b[31mred message" in text, text
+    raw = sfx.run_runner(RUNNER, path, root=c.root, options=["--test", "--json"]).stdout.decode()
+    doc = json.loads(raw)
+    assert doc["members"][0]["name"] == name.decode("latin-1") and "\x9b" not in raw, raw
+    assert doc["message"]["text"] == "\x1b[31mred message\r\n", raw
+    for options, args in ((["--list", "--test"], []), (["--json"], []), (["--list"], ["extra"])):
+        code, text, err = listing(c, *options, path=path, args=args)
+        assert code == 2 and "usage:" in err, (options, err)
+
+
 def main():
-    global RUNNER
+    global RUNNER, PACK
     parser = argparse.ArgumentParser()
     parser.add_argument("--runner", required=True)
+    parser.add_argument("--pack", help="kobrix-pack: runs the tests of --list and --test alone")
     parser.add_argument("-k", default="")
     args = parser.parse_args()
-    RUNNER = os.path.abspath(args.runner)
+    RUNNER, PACK = os.path.abspath(args.runner), args.pack and os.path.abspath(args.pack)
     for name, test in sorted(globals().items()):
-        if name.startswith("test_") and args.k in name:
+        if name.startswith("test_") and args.k in name and name.startswith("test_listing") == bool(PACK):
             with tempfile.TemporaryDirectory() as work:
                 try:
                     test(Case(work))
