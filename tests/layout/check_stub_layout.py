@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Static checks of a Windows stub: the DOS layout the self-extracting file
-relies on (what the DOS code prints is run_dos_notice.py's), and the PE
-headers as objdump reads them: subsystem 3.10, relocations kept, no TLS,
-only the DLLs Win32s offers.
+"""Checks of a Windows stub: the DOS layout the self-extracting file relies
+on, and the PE headers as objdump reads them: subsystem 3.10, relocations
+kept, no TLS, only the DLLs Win32s offers. With --max-size, its size; with
+--dos, its DOS part run under dosbox prints its one-line notice and ends with
+exit code 1.
 
-Usage: check_stub_layout.py STUB.exe [--max-size BYTES]
-Exit code 77 (skipped) when the stub or objdump is missing."""
+Usage: check_stub_layout.py STUB.exe [--max-size BYTES | --dos]
+Exit code 77 (skipped) when the stub, objdump or dosbox is missing."""
 import argparse
 import os
 import re
@@ -13,8 +14,12 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 
 SKIP = 77
+# ERRORLEVEL n is true for n and above: the highest first.
+BATCH = ("STUB.EXE > OUT.TXT\r\nIF ERRORLEVEL 2 GOTO HIGH\r\nIF ERRORLEVEL 1 GOTO ONE\r\nECHO 0 > RC.TXT\r\n"
+         "GOTO END\r\n:HIGH\r\nECHO 2+ > RC.TXT\r\nGOTO END\r\n:ONE\r\nECHO 1 > RC.TXT\r\n:END\r\nEXIT\r\n")
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "advapi32.dll", "shell32.dll"}
 
 
@@ -46,21 +51,41 @@ def layout_faults(data, objdump_text):
     return [what for ok, what in checks if not ok]
 
 
+def dos_faults(stub, dosbox):
+    with tempfile.TemporaryDirectory() as folder:
+        shutil.copy(stub, os.path.join(folder, "STUB.EXE"))
+        with open(os.path.join(folder, "RUN.BAT"), "w", newline="") as f:
+            f.write(BATCH)
+        env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", HOME=folder)
+        subprocess.run([dosbox, "-c", "mount c " + folder, "-c", "c:", "-c", "RUN.BAT"], env=env, cwd=folder,
+                       capture_output=True, timeout=60)
+        try:
+            printed, status = (open(os.path.join(folder, n), "rb").read().decode("ascii") for n in ("OUT.TXT", "RC.TXT"))
+        except OSError as error:
+            return ["dosbox left no result (%s)" % error]
+    print("notice %r, exit code %s" % (printed, status.strip()))
+    ok = status.strip() == "1" and "32-bit Windows" in printed and printed.endswith("\r\n") and printed.count("\n") == 1
+    return [] if ok else ["the DOS part printed %r, exit code %s" % (printed, status.strip())]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("stub")
     parser.add_argument("--max-size", type=int)
+    parser.add_argument("--dos", action="store_true")
     args = parser.parse_args()
-    objdump = shutil.which("objdump") or shutil.which("x86_64-w64-mingw32-objdump")
-    if not os.path.exists(args.stub) or objdump is None:
-        print("skipped: %s" % ("objdump not found" if objdump is None else args.stub + " was not built"))
+    tool = shutil.which("dosbox") if args.dos else shutil.which("objdump") or shutil.which("x86_64-w64-mingw32-objdump")
+    if not os.path.exists(args.stub) or tool is None:
+        print("skipped: %s" % (args.stub + " was not built" if tool else "dosbox or objdump not found"))
         return SKIP
     data = open(args.stub, "rb").read()
     print("%s: %d bytes" % (os.path.basename(args.stub), len(data)))
-    if args.max_size is not None:
+    if args.dos:
+        faults = dos_faults(args.stub, tool)
+    elif args.max_size is not None:
         faults = ["%d bytes, more than %d" % (len(data), args.max_size)] if len(data) > args.max_size else []
     else:
-        faults = layout_faults(data, subprocess.run([objdump, "-p", args.stub], capture_output=True,
+        faults = layout_faults(data, subprocess.run([tool, "-p", args.stub], capture_output=True,
                                                     text=True, check=True).stdout)
     for fault in faults:
         print("FAIL:", fault)
