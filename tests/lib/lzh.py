@@ -61,20 +61,15 @@ class Member:
     """One level-2 member header inside a file's bytes."""
 
     def __init__(self, data, offset):
-        self.offset = offset
-        self.size = struct.unpack_from("<H", data, offset)[0]
+        self.offset, self.size = offset, struct.unpack_from("<H", data, offset)[0]
         self.method = bytes(data[offset + 2:offset + 7]).decode("latin-1")
         self.packed, self.unpacked = struct.unpack_from("<II", data, offset + 7)
         self.file_crc = struct.unpack_from("<H", data, offset + 21)[0]
         self.data_offset = offset + self.size
-        at, parts = offset + 24, {1: b"", 2: b""}
-        while struct.unpack_from("<H", data, at)[0]:
-            size = struct.unpack_from("<H", data, at)[0]
-            if data[at + 2] == 0:
-                self.crc_at = at + 3
-            parts[data[at + 2]] = bytes(data[at + 3:at + size])
-            at += size
-        self.name = (parts[2].replace(b"\xff", b"/") + parts[1]).decode("latin-1")
+        self.crc_at = offset + 24
+        while data[self.crc_at + 2] != 0:  # the extended headers up to the header CRC's
+            self.crc_at += struct.unpack_from("<H", data, self.crc_at)[0]
+        self.crc_at += 3
 
 
 def members(data, at):
