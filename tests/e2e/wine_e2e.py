@@ -471,26 +471,6 @@ def group_folder(s, group):
 
 
 @case("install")
-def class_question(s, p):
-    # $AskRegist: No skips its line, the next one is asked.
-    script = ("$ClassTitle=Register &files\r\n$AskRegist=1\r\n$Class=.kxa,First Type,EXAMPLE.EXE,KobrixFirst\r\n"
-              "$Class=.kxb,Second Type,EXAMPLE.EXE,KobrixSecond\r\n")
-    exe = install_exe(s, p, "class", script, "--dir", "C:\\e2e\\class")
-    s.folder("C:\\e2e\\class")
-    for key in ("HKCR\\.kxa", "HKCR\\.kxb"):  # the other stub's run wrote one
-        s.wine_tool("reg", "delete", key, "/f")
-    run = s.start(exe, name="class")
-    s.keys(main_window(s), "Return")
-    answer_box(s, run, '"First Type" Set Class?', "n")
-    answer_box(s, run, '"Second Type" Set Class?', "y")
-    check_exit(run, 1)
-    check("Register &files" in texts_of(run, 106) and len(run.message_boxes()) == 2, "box text %s, boxes %s" %
-          (texts_of(run, 106), run.message_boxes()))
-    registered = [s.registry_value(k) for k in ("HKCR\\.kxa", "HKCR\\.kxb")]
-    check(registered == [None, "KobrixSecond"], "the registry holds %s" % registered)
-
-
-@case("install")
 def clean_run_registers_adds_items_and_runs_the_command(s, p):
     app = "C:\\Program Files\\Example App"
     script = ("$InstallDir=%s\r\n$GroupTitle=Add to the &Start Menu\r\n$Group=Example App,Example App,EXAMPLE.EXE,\r\n"
@@ -533,18 +513,28 @@ def clean_run_registers_adds_items_and_runs_the_command(s, p):
 
 @case("install")
 def crc_error_keeps_the_actions_and_drops_the_command(s, p):
+    # After a CRC error the group and class lines act, each class asked
+    # first ($AskRegist: No skips its line); the command does not run.
     script = ("$InstallDir=C:\\Broken\r\n$GroupTitle=Menu\r\n$Group=Broken Group,One,EXAMPLE.EXE\r\n"
-              "$ClassTitle=Types\r\n$Class=.ex5,Broken Data,EXAMPLE.EXE,BrokenData\r\n" + COMMAND)
+              "$ClassTitle=Register &files\r\n$AskRegist=1\r\n$Class=.kxa,First Type,EXAMPLE.EXE,KobrixFirst\r\n"
+              "$Class=.kxb,Second Type,EXAMPLE.EXE,KobrixSecond\r\n" + COMMAND)
 
     def damage(data):
         data[data.find(b"Read me first.")] ^= 0x20
     exe = p.patched(install_exe(s, p, "broken-good", script, "--method", "lh0"), damage, "broken")
     dest = s.folder("C:\\Broken")
+    for key in ("HKCR\\.kxa", "HKCR\\.kxb"):  # the other stub's run wrote one
+        s.wine_tool("reg", "delete", key, "/f")
     run = s.start(exe, ["-n"], name="broken")
     answer_box(s, run, "CRC ERROR", "Return")
+    answer_box(s, run, '"First Type" Set Class?', "n")
+    answer_box(s, run, '"Second Type" Set Class?', "y")
     check_exit(run, 1)
     check(not os.path.exists(os.path.join(dest, "README.TXT")), "the damaged member stayed")
-    check(s.registry_value("HKCR\\.ex5") == "BrokenData", "the class line did not act")
+    check("Register &files" in texts_of(run, 106) and len(run.message_boxes()) == 3, "box text %s, boxes %s" %
+          (texts_of(run, 106), run.message_boxes()))
+    registered = [s.registry_value(k) for k in ("HKCR\\.kxa", "HKCR\\.kxb")]
+    check(registered == [None, "KobrixSecond"], "the registry holds %s" % registered)
     check(group_folder(s, "Broken Group"), "the group line did not act")
     check(not os.path.exists(os.path.join(dest, "started.txt")), "the command ran")
 
