@@ -1,6 +1,5 @@
 """The Windows stub under Wine on a virtual display: one prefix per test run,
-programs run as an unprivileged user (Wine lets root write to read-only
-files), keys sent with xdotool, calls read back from the relay trace."""
+keys sent with xdotool, calls read back from the relay trace."""
 
 import collections
 import os
@@ -118,9 +117,9 @@ class Run:
 
 
 class Session:
-    """A Wine prefix (made once by setup()), a virtual display, the user that
-    runs the programs. Each stub's pictures and traces go to folders of their
-    own; a 32-bit stub runs under wine, a 64-bit one under wine64."""
+    """A Wine prefix (made once by setup()) and a virtual display. Each stub's
+    pictures and traces go to folders of their own; a 32-bit stub runs under
+    wine, a 64-bit one under wine64."""
 
     def __init__(self, work, stub=None):
         self.work = os.path.abspath(work)
@@ -130,33 +129,17 @@ class Session:
         self.bits = bits_of(stub) if stub else 64
         self.loader = WINE32 if self.bits == 32 else WINE
         self.drive_c = os.path.join(self.prefix, "drive_c")
-        self.user = (65534, 65534) if os.geteuid() == 0 else None
         self.display = self.xvfb = None
 
     def unix_path(self, windows_path):  # C:\a\b
         return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
 
-    def give(self, path):
-        """Hands a file or folder and what lies in it to the programs' user."""
-        if self.user is None:
-            return
-        for top, _, files in os.walk(path):
-            for p in [top] + [os.path.join(top, n) for n in files]:
-                os.chown(p, *self.user, follow_symlinks=False)
-        os.chown(path, *self.user, follow_symlinks=False)
-
     def folder(self, windows_path, fresh=True):
-        """A folder under drive C:, empty when fresh, owned by the programs'
-        user, as are the folders on the way to it."""
+        """A folder under drive C:, empty when fresh."""
         path = self.unix_path(windows_path)
         if fresh and os.path.lexists(path):
             shutil.rmtree(path)
         os.makedirs(path, exist_ok=True)
-        self.give(path)
-        parent = os.path.dirname(path)
-        while self.user and len(parent) > len(self.drive_c):
-            os.chown(parent, *self.user)
-            parent = os.path.dirname(parent)
         return path
 
     def _env(self, extra=None):
@@ -165,15 +148,11 @@ class Session:
                "LANG": "C.UTF-8", **({"DISPLAY": self.display} if self.display else {})}
         return dict(env, **(extra or {}))
 
-    def _command(self, argv):
-        return argv if self.user is None else \
-            ["setpriv", "--reuid=%d" % self.user[0], "--regid=%d" % self.user[1], "--clear-groups"] + argv
-
     def wine_tool(self, *args, timeout=120):
         """Runs wineboot, reg, ... to its end; both streams come back as
         .stderr, through a file: services it starts may keep a pipe open."""
         with tempfile.TemporaryFile("w+") as out:
-            done = subprocess.run(self._command([WINE] + list(args)), env=self._env(), stdout=out, stderr=out,
+            done = subprocess.run([WINE] + list(args), env=self._env(), stdout=out, stderr=out,
                                   timeout=timeout)
             out.seek(0)
             done.stderr = out.read()
@@ -182,7 +161,7 @@ class Session:
     def server(self, *args):
         """wineserver -k stops it, -w waits for its end, -p keeps it running.
         It stays behind as a daemon: its output must be no pipe waited for."""
-        return subprocess.run(self._command([WINESERVER] + list(args)), env=self._env(),
+        return subprocess.run([WINESERVER] + list(args), env=self._env(),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def restart(self):
@@ -196,9 +175,8 @@ class Session:
         os.makedirs(self.traces, exist_ok=True)
         trace, extra = os.path.join(self.traces, name + ".txt"), dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
         with open(trace, "w") as out:
-            return Run(self, subprocess.Popen(self._command([self.loader, exe] + list(args)), cwd=cwd or self.drive_c,
-                                              env=self._env(extra), stdout=subprocess.DEVNULL, stderr=out,
-                                              start_new_session=True), trace)
+            return Run(self, subprocess.Popen([self.loader, exe] + list(args), cwd=cwd or self.drive_c, env=self._env(extra),
+                                              stdout=subprocess.DEVNULL, stderr=out, start_new_session=True), trace)
 
     def setup(self):
         """Makes the prefix, narrows the relay trace, keeps the server running."""
@@ -207,9 +185,6 @@ class Session:
             shutil.rmtree(self.work)
         for path in (self.work, self.home, self.shots, self.prefix):
             os.makedirs(path, exist_ok=True)
-            if path != self.work:
-                self.give(path)
-        os.chmod(self.work, 0o755)
         boot = self.wine_tool("wineboot", "-i", timeout=300)
         check(os.path.isdir(self.drive_c), "wineboot made no prefix: %s" % boot.stderr[-2000:])
         self.registry("HKCU\\Software\\Wine\\Debug", "RelayInclude", ";".join(TRACED))
