@@ -457,52 +457,30 @@ def test_listing_explains_an_installer(c):
     assert sfx.snapshot(c.work) == before, "listing or testing wrote"
 
 
-def test_listing_damaged_copies(c):
-    # A changed bit in a member's data, a broken code table, a cut in the data
-    # (bad headers are the corpus's): --test exits 1, names what failed,
-    # writes nothing; --list does not crash.
-    data = sfx.read(packed_installer(c))
-    big = max(listing(c, "--list", "--json", path=os.path.join(c.work, "installer.exe"))[1]["members"],
-              key=lambda m: m["packed"])
-    start = big["offset"] + data[big["offset"]] + 256 * data[big["offset"] + 1]
-    table, bit = bytearray(data), bytearray(data)
-    table[start + 2:start + 6] = b"\xff" * 4  # code lengths no decoder accepts
-    bit[start + big["packed"] // 2] ^= 8
-    path = os.path.join(c.work, "damaged.exe")
-    for what, variant in [("bit", bit), ("table", table), ("cut", data[:start + big["packed"] // 2])]:
-        sfx.write(path, variant)
-        before = sfx.snapshot(c.work)
-        code, text, err = listing(c, "--test", path=path)
-        rows = [m.groups() for m in map(ROW.match, text.splitlines()) if m]
-        named = any(r[6] == "FAIL" and r[7].startswith(big["written_as"]) for r in rows) or "ERROR:" in text
-        assert code == 1 and named, (what, code, text[-600:])
-        code, doc, err = listing(c, "--test", "--json", path=path)
-        assert code == 1 and doc["sound"] is False, (what, err)
-        # The decoder's failure ends only its member.
-        assert what != "table" or (f"{big['written_as']}: Bad table" in text and doc["members"][-1]["ok"]), text
-        code, text, err = listing(c, "--list", path=path)
-        assert code in (0, 1) and not err and sfx.snapshot(c.work) == before, (what, err)
-
-
-def test_listing_hostile_texts_and_usage(c):
+def test_listing_damaged_and_hostile_members(c):
     # Escapes in names and the message are shown escaped, kept as they are in
-    # the JSON (C1 controls escaped there); a wrong CRC fails --test; usage
-    # errors exit 2.
+    # the JSON (C1 controls escaped there). A wrong CRC and a code table no
+    # decoder accepts fail --test, each ending only its member; a cut fails
+    # it too. Usage errors exit 2.
     name = b"\x1b]0;owned\x07evil\x1b[2J\x9b1m.txt"
-    path = c.sfx(lzh.archive(lzh.member(name, b"x" * 10), lzh.member(b"!", b"\x1b[31mred message\r\n"),
-                             lzh.member(b"ok.txt", b"fine", crc=0x1234)))
+    table = lzh.member(b"table.bin", b"\x00\x01\xff\xff\xff\xff" + bytes(20), method=b"-lh5-", size=5000)
+    arc = lzh.archive(lzh.member(name, b"x" * 10), lzh.member(b"!", b"\x1b[31mred message\r\n"),
+                      lzh.member(b"bad.txt", b"fine", crc=0x1234), table, lzh.member(b"ok.txt", b"ok"))
+    path = c.sfx(arc)
     code, text, err = listing(c, "--test", path=path)
     text += listing(c, "--list", path=path)[1]
-    assert code == 1 and "ok.txt: CRC ERROR" in text and "\x1b" not in text and "\x07" not in text, text
+    assert code == 1 and "bad.txt: CRC ERROR" in text and "table.bin: Bad table" in text, text
+    assert "\x1b" not in text and "\x07" not in text, text
     assert "\\x1b]0;owned\\x07evil" in text and "\\x1b[31mred message" in text, text
     raw = sfx.run_runner(RUNNER, path, root=c.root, options=["--test", "--json"]).stdout.decode()
     doc = json.loads(raw)
     assert doc["members"][0]["name"] == name.decode("latin-1") and "\x9b" not in raw, raw
-    assert doc["message"]["text"] == "\x1b[31mred message\r\n", raw
+    assert doc["message"]["text"] == "\x1b[31mred message\r\n" and doc["members"][-1]["ok"], raw
+    code, doc, err = listing(c, "--test", "--json", path=sfx.write(path, sfx.read(path)[:-8]))
+    assert code == 1 and doc["sound"] is False and doc["error"], doc
     for options, args in ((["--list", "--test"], []), (["--json"], []), (["--list"], ["extra"])):
         code, text, err = listing(c, *options, path=path, args=args)
         assert code == 2 and "usage:" in err, (options, err)
-
 
 def main():
     global RUNNER, PACK
