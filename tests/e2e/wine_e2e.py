@@ -1,15 +1,10 @@
 #!/usr/bin/env python3
 """The Windows stubs end to end: kobrix-stub.exe under 32-bit Wine and
-kobrix-stub64.exe under wine64, in one prefix, packed by kobrix-pack, run on
-a virtual display and driven by xdotool. What the stub does is read from the
-files it writes, its exit code, the registry and the relay trace.
-
-Usage:
-  wine_e2e.py --work DIR setup                 make the Wine prefix (once per run)
-  wine_e2e.py --work DIR --stub S --pack P run GROUP
-  wine_e2e.py --work DIR cleanup               stop the Wine server
-Exit code 77: skipped (a tool or build is missing, or the machine does not
-run 32-bit programs); the reason is printed."""
+kobrix-stub64.exe under wine64, in one prefix made by "setup" and stopped by
+"cleanup", packed by kobrix-pack, driven by xdotool; read back from the files,
+the exit code, the registry and the relay trace. Exit code 77: skipped (a
+tool or build is missing, or no 32-bit programs run here), the reason printed.
+Usage: wine_e2e.py --work DIR (setup | cleanup | --stub S --pack P run GROUP)"""
 import argparse
 import glob
 import os
@@ -31,7 +26,6 @@ from sfx import members, read, write  # noqa: E402
 
 TITLE = "Kobrix E2E"
 T0 = 1000000000  # 2001-09-09 01:46:40 UTC, the time of every packed file
-GENERIC_WRITE = 0x40000000
 # Message box styles: task-modal, with an icon and buttons.
 MB_ERROR, MB_EXCLAMATION, MB_QUESTION_YES_NO, MB_QUESTION_YES_NO_CANCEL = 0x2010, 0x2030, 0x2024, 0x2023
 SMALL = {"a.txt": b"alpha\n", "sub/b.txt": b"beta\n"}
@@ -68,8 +62,7 @@ class Payloads:
         return exe
 
     def case(self, name, files, *options, paths=None, read_only=()):
-        """files (the top-level ones, or paths; read_only ones read-only) packed
-        as name.exe to extract to C:\\e2e\\name, made empty: (top, exe, target)."""
+        """files packed as name.exe to extract to C:\\e2e\\name, made empty: (top, exe, target)."""
         top = self.tree(name, files)
         for rel in read_only:
             os.chmod(os.path.join(top, rel), 0o444)
@@ -108,7 +101,7 @@ def texts_of(run, control):
 
 def expect_box(run, owner, text, style):
     boxes = run.message_boxes()
-    check((owner, text, TITLE, style) in boxes, "no box %r (owner %s, style %#x); boxes: %s" % (text, owner, style, boxes))
+    check((owner, text, TITLE, style) in boxes, "no box %r (%s, %#x); boxes: %s" % (text, owner, style, boxes))
 
 
 def main_window(session, count=1):
@@ -210,7 +203,7 @@ def message_and_cancel_before_extraction(s, p):
         expect_box(run, 0, "Install the test files?", MB_QUESTION_YES_NO)
         if answer != "y":
             check(bool(run.calls("DialogBoxParamA")) == (answer == "Escape"), "dialog shown after No, or not at all")
-            writes = [c for c in run.calls("CreateFileA") if c.args[1] == GENERIC_WRITE]
+            writes = [c for c in run.calls("CreateFileA") if c.args[1] == 0x40000000]  # GENERIC_WRITE
             check(not os.path.exists(target) and not run.calls("CreateDirectoryA") and not writes,
                   "something was written: %s" % writes)
     same_tree(top, target, SMALL)
@@ -251,7 +244,8 @@ def names_and_title_in_the_ansi_code_page(s, p):
     # Names and the caption packed into the code page come out as they were
     # where Windows reads them in that ANSI code page: 1252 (Wine's own under
     # C.UTF-8) and 932, with a folder whose second byte is 0x5C, a backslash.
-    runs = [("1252", {}, "Caf\u00e9 Setup", {"caf\u00e9.txt": b"cafe\n", "\u00dcber/na\u00efve r\u00e9sum\u00e9.txt": b"u\n"}),
+    runs = [("1252", {}, "Caf\u00e9 Setup",
+             {"caf\u00e9.txt": b"cafe\n", "\u00dcber/na\u00efve r\u00e9sum\u00e9.txt": b"u\n"}),
             ("932", japanese_locale(s), "\u65e5\u672c\u8a9e\u30bb\u30c3\u30c8\u30a2\u30c3\u30d7",
              {"\u65e5\u672c\u8a9e.txt": b"nihongo\n", "\u8868/\u30bd\u30d5\u30c8.txt": b"hyo\n"})]
     for code_page, env, title, files in runs:
@@ -321,8 +315,8 @@ def overwrite_cancelled_or_read_only(s, p):
         attributes = [tuple(c.args[:2]) for c in run.calls("SetFileAttributesA")]
         check(attributes[:2] == ([("C:/e2e/ro-restore/a.txt", 0x80), ("C:/e2e/ro-restore/a.txt", 0x21)]
                                  if restore else []), "attribute calls %s" % attributes)
-        check(not restore or (not os.stat(os.path.join(target, "a.txt")).st_mode & 0o200 and
-                              os.stat(os.path.join(target, "c.txt")).st_mode & 0o200), "a.txt writable or c.txt read-only")
+        modes = [os.stat(os.path.join(target, n)).st_mode & 0o200 for n in ("a.txt", "c.txt")] if restore else [0, 1]
+        check(modes[0] == 0 and modes[1], "a.txt writable or c.txt read-only: %s" % modes)
 
 
 def changed(index, at, fmt, value, reseal=True):
@@ -416,7 +410,8 @@ def signed_installer_extracts_and_keeps_its_integrity_check(s, p):
     # archive's end. data.bin is stored: it grows the file byte for byte.
     for _ in range(2):
         top = p.tree("signed", files)
-        unsigned = p.pack("unsigned", top, ["readme.txt", "data.bin", "docs"], "--integrity", "--dir", "C:\\e2e\\signed")
+        unsigned = p.pack("unsigned", top, ["readme.txt", "data.bin", "docs"], "--integrity",
+                          "--dir", "C:\\e2e\\signed")
         files["data.bin"] += rng.randbytes(-os.path.getsize(unsigned) % 8)
     check(os.path.getsize(unsigned) % 8 == 0, "the installer's length is not a multiple of 8")
     key, cert, signed = os.path.join(s.work, "key.pem"), os.path.join(s.work, "cert.pem"), p.out + "/signed.exe"
@@ -460,9 +455,9 @@ def group_folder(s, group):
 @case("install")
 def clean_run_registers_adds_items_and_runs_the_command(s, p):
     app = "C:\\Program Files\\Example App"
-    script = ("$InstallDir=%s\r\n$GroupTitle=Add to the &Start Menu\r\n$Group=Example App,Example App,EXAMPLE.EXE,\r\n"
-              "$Group=Example App,Read Me,README.TXT\r\n$ClassTitle=Register .exd &files\r\n"
-              "$Class=.EXD,Example Data,EXAMPLE.EXE,ExampleData\r\n" % app + COMMAND)
+    script = ("$InstallDir=%s\r\n$GroupTitle=Add to the &Start Menu\r\n"
+              "$Group=Example App,Example App,EXAMPLE.EXE,\r\n$Group=Example App,Read Me,README.TXT\r\n"
+              "$ClassTitle=Register .exd &files\r\n$Class=.EXD,Example Data,EXAMPLE.EXE,ExampleData\r\n" % app + COMMAND)
     exe = install_exe(s, p, "clean", script)
     dest = s.folder(app)
     run = s.start(exe, ["-n"], channels=",+shell", name="clean")

@@ -25,9 +25,8 @@ WINE32 = shutil.which("wine", path="/usr/lib/wine")
 
 
 def missing_tools():
-    tools = {"wine64": WINE, "wineserver": WINESERVER, "Xvfb": shutil.which("Xvfb"),
-             "xdotool": shutil.which("xdotool"), "import": shutil.which("import")}
-    return [name for name, path in tools.items() if path is None]
+    return [name for name, path in (("wine64", WINE), ("wineserver", WINESERVER), ("Xvfb", shutil.which("Xvfb")),
+            ("xdotool", shutil.which("xdotool")), ("import", shutil.which("import"))) if path is None]
 
 
 def bits_of(exe):
@@ -173,10 +172,12 @@ class Session:
     def start(self, exe, args=(), cwd=None, env=None, channels="", name="run"):
         """Starts exe (a path under the prefix) with the relay trace on."""
         os.makedirs(self.traces, exist_ok=True)
-        trace, extra = os.path.join(self.traces, name + ".txt"), dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
+        trace = os.path.join(self.traces, name + ".txt")
+        env = dict(env or {}, WINEDEBUG="-all,+relay,+timestamp" + channels)
         with open(trace, "w") as out:
-            return Run(self, subprocess.Popen([self.loader, exe] + list(args), cwd=cwd or self.drive_c, env=self._env(extra),
-                                              stdout=subprocess.DEVNULL, stderr=out, start_new_session=True), trace)
+            return Run(self, subprocess.Popen([self.loader, exe] + list(args), cwd=cwd or self.drive_c,
+                                              env=self._env(env), stdout=subprocess.DEVNULL, stderr=out,
+                                              start_new_session=True), trace)
 
     def setup(self):
         """Makes the prefix, narrows the relay trace, keeps the server running."""

@@ -68,8 +68,9 @@ def pack(args, work, payload):
     # blanks, one making a header of 256 bytes, nested empty folders.
     line = b"2026-12-07 kobrix-pack: a line of a log that repeats itself\r\n"
     block = random.Random(5).randbytes(1024)
-    for i, (rel, data) in enumerate([("zeros.bin", bytes((1 << 20) + 1)), ("log.txt", (line * 17000)[:(1 << 20) + 4321]),
-                                     ("image.bin", block * 2100 + b"tail"), ("name with spaces.txt", b"spaces\r\n"),
+    for i, (rel, data) in enumerate([("zeros.bin", bytes((1 << 20) + 1)), ("image.bin", block * 2100 + b"tail"),
+                                     ("log.txt", (line * 17000)[:(1 << 20) + 4321]),
+                                     ("name with spaces.txt", b"spaces\r\n"),
                                      ("h" * 190, b"a name that makes a header of 256 bytes")]):
         sfx.write_file(payload, rel, data, 1262322001 + 2 * i)
     os.makedirs(os.path.join(payload, "deep", "empty_dir", "inner_empty"))

@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
 """Checks of a Windows stub: the DOS layout the self-extracting file relies
-on, and the PE headers as objdump reads them: subsystem 3.10, relocations
-kept, no TLS, only the DLLs Win32s offers. With --max-size, its size; with
---dos, its DOS part run under dosbox prints its one-line notice and ends with
-exit code 1.
-
-Usage: check_stub_layout.py STUB.exe [--max-size BYTES | --dos]
-Exit code 77 (skipped) when the stub, objdump or dosbox is missing."""
+on, the PE headers as objdump reads them (subsystem 3.10, relocations kept,
+no TLS, only the DLLs Win32s offers); with --max-size its size; with --dos,
+its DOS part under dosbox prints its one-line notice and ends with exit code
+1. Exit code 77 (skipped) when the stub, objdump or dosbox is missing."""
 import argparse
 import os
 import re
@@ -60,11 +57,13 @@ def dos_faults(stub, dosbox):
         subprocess.run([dosbox, "-c", "mount c " + folder, "-c", "c:", "-c", "RUN.BAT"], env=env, cwd=folder,
                        capture_output=True, timeout=60)
         try:
-            printed, status = (open(os.path.join(folder, n), "rb").read().decode("ascii") for n in ("OUT.TXT", "RC.TXT"))
+            printed, status = (open(os.path.join(folder, n), "rb").read().decode("ascii")
+                               for n in ("OUT.TXT", "RC.TXT"))
         except OSError as error:
             return ["dosbox left no result (%s)" % error]
     print("notice %r, exit code %s" % (printed, status.strip()))
-    ok = status.strip() == "1" and "32-bit Windows" in printed and printed.endswith("\r\n") and printed.count("\n") == 1
+    ok = status.strip() == "1" and "32-bit Windows" in printed and printed.endswith("\r\n") and \
+        printed.count("\n") == 1
     return [] if ok else ["the DOS part printed %r, exit code %s" % (printed, status.strip())]
 
 
@@ -74,7 +73,8 @@ def main():
     parser.add_argument("--max-size", type=int)
     parser.add_argument("--dos", action="store_true")
     args = parser.parse_args()
-    tool = shutil.which("dosbox") if args.dos else shutil.which("objdump") or shutil.which("x86_64-w64-mingw32-objdump")
+    tool = shutil.which("dosbox") if args.dos else \
+        shutil.which("objdump") or shutil.which("x86_64-w64-mingw32-objdump")
     if not os.path.exists(args.stub) or tool is None:
         print("skipped: %s" % (args.stub + " was not built" if tool else "dosbox or objdump not found"))
         return SKIP

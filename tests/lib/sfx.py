@@ -1,7 +1,6 @@
 """Shared by the runner-level tests: an LZH archive behind a bare stub,
 runs of the native runner, trees read back, and the checks' closing report."""
 
-import hashlib
 import os
 import struct
 import subprocess
@@ -85,10 +84,6 @@ def text_block(rng, size):
     while len(out) < size:
         out += rng.choice(_WORDS) + b" "
     return bytes(out[:size])
-
-
-def sha256_of(path):
-    return hashlib.sha256(read(path)).hexdigest()
 
 
 def fold_long(component):

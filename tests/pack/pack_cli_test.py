@@ -206,7 +206,8 @@ def names_and_code_pages(env):
     samples = {"932": "\u8868\u30bd\u30d5\u30c8", "1252": "Caf\u00e9 \u00dcber", "936": "\u4e2d\u6587",
                "949": "\ud55c\uad6d\uc5b4", "950": "\u8a31\u529f\u84cb", "437": "\u00c7\u00e9", "850": "\u00d8\u00df",
                "1250": "\u0141\u00f3d\u017a", "1251": "\u041f\u0440\u0438\u0432\u0435\u0442",
-               "1253": "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1", "1254": "\u0130\u011f", "1255": "\u05e9\u05dc\u05d5\u05dd",
+               "1253": "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1", "1254": "\u0130\u011f",
+               "1255": "\u05e9\u05dc\u05d5\u05dd",
                "1256": "\u0645\u0631\u062d\u0628\u0627", "1257": "\u0136\u012b\u013c", "1258": "\u0110\u00f4ng"}
     for code_page, word in samples.items():
         shutil.rmtree(top, ignore_errors=True)
