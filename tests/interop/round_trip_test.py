@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""Round trips of a payload of every shape a decoder meets. With --jlha,
-archives jlha writes (-lh5-, -lh6-, -lh7-, level-2 headers) extracted by the
-runner. With --pack, kobrix-pack's with each method and level, extracted by
-lhasa and 7zz from the archive behind the stub and by the runner; the bytes
-written do not depend on the number of threads. Every file and folder comes
-back byte for byte with its last-write time, and nothing else."""
+"""Round trips of a payload of every shape a decoder meets, each file and
+folder back byte for byte with its last-write time, and nothing else. With
+--jlha, jlha's archives (-lh5- to -lh7-, level 2) through the runner; with
+--pack, kobrix-pack's (each method and level, the same bytes whatever the
+threads) through lhasa, 7zz and the runner."""
 
 import argparse
 import filecmp

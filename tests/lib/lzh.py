@@ -1,5 +1,4 @@
-"""Level-2 LZH headers with stored members of exact shapes (names of any
-bytes, attributes, times, wrong CRCs), and a reader of an archive's headers
+"""Level-2 LZH members of exact shapes, and a reader of an archive's headers
 for tests that damage one."""
 
 import struct
