@@ -228,8 +228,7 @@ def cancel_during_extraction(s, p):
 
 
 def japanese_locale(s):
-    """Environment giving Wine's programs the ANSI code page 932: ja_JP.UTF-8
-    compiled into the work folder (only C.UTF-8 is installed here)."""
+    """The ANSI code page 932 for Wine: ja_JP.UTF-8 compiled into the work folder."""
     folder = os.path.join(s.work, "locale")
     if not os.path.isdir(os.path.join(folder, "ja_JP.UTF-8")):
         os.makedirs(folder, exist_ok=True)
@@ -269,10 +268,9 @@ def overwrite_setup(s, p, name, *options, read_only_member=False):
 
 @case("overwrite")
 def second_ok_starts_no_second_pass(s, p):
-    # With automatic start, OK pressed before the timer fires; the pass then
-    # waits in the overwrite question, whose message loop would deliver the
-    # timer's OK: it must not start a second pass inside the first. A key
-    # that came after the timer proves nothing: the try is then repeated.
+    # OK pressed before the automatic start's timer fires: the timer's OK, delivered by the overwrite
+    # question's message loop, must not start a second pass inside the first. A key pressed after the
+    # timer proves nothing: the try is then repeated.
     for attempt in range(3):
         exe, target = overwrite_setup(s, p, "second-ok")
         run = s.start(exe, ["-n"], name="second-ok-%d" % attempt)
@@ -333,10 +331,8 @@ def changed(index, at, fmt, value, reseal=True):
 file_crc_changed = changed(0, 21, "<H", lambda m, d: m.file_crc ^ 0x0101)
 
 
-# Failures of the scan: a box without an owner, exit code 0, no dialog.
-# Failures of the extraction: the box names the member or the program's own
-# file; the file being written is deleted, earlier members stay, later ones
-# are not written.
+# A failed scan: a box without an owner, exit code 0, no dialog. A failed extraction: the box names the member
+# or the program; the file being written is deleted, earlier members stay, later ones are not written.
 ERRORS = [("bad-header", changed(0, 15, "<B", lambda m, d: d[m.offset + 15] ^ 1, False),  # under the header CRC
            (), '"C:\\pay\\bad-header.exe" Bad header', None),
           ("no-memory", changed(0, 0, "<H", lambda m, d: 0x8001, False), (), "Not enough memory", None),
@@ -370,8 +366,7 @@ for name, change, options, box, a_stays in ERRORS:
 
 @case("win32s")
 def win32s_times_program_files_and_win_ini(s, p):
-    # Under Win32s TZ shifts the times, %ProgramFiles% is the Windows drive and
-    # a file type goes to WIN.INI, not the registry.
+    # Under Win32s TZ shifts the times, %ProgramFiles% is the Windows drive, a file type goes to WIN.INI.
     script = p.text("w32s.txt", b"$ClassTitle=Types\r\n$Class=.EX3,Old Data,EXAMPLE.EXE,OldData\r\n")
     _, exe, target = p.case("w32s", {"t.txt": b"time\n", "EXAMPLE.EXE": b"MZ\r\n",
                                      "%ProgramFiles%/kx/p.txt": b"program files\n"}, "--script", script)
@@ -394,15 +389,12 @@ def win32s_times_program_files_and_win_ini(s, p):
 
 @case("signed")
 def signed_installer_extracts_and_keeps_its_integrity_check(s, p):
-    # Signing changes the PE header's checksum and certificate entry and puts
-    # the signature behind the archive, which must read as before, integrity
-    # value included. A member's CRC field changed after signing is refused
-    # as tampered, nothing written.
+    # Signing changes the PE header's checksum and certificate entry and puts the signature behind the
+    # archive, which reads as before, integrity value included; a CRC field changed after signing is tampered.
     rng = random.Random(13)
     files = {"readme.txt": b"Signed installer\r\n" * 40, "data.bin": rng.randbytes(500000),
              "docs/guide.txt": b"".join(b"line %d of the guide\n" % i for i in range(5000))}
-    # A length that is a multiple of 8 puts the signature right behind the
-    # archive's end. data.bin is stored: it grows the file byte for byte.
+    # A length that is a multiple of 8 puts the signature right behind the archive (data.bin is stored).
     for _ in range(2):
         top = p.tree("signed", files)
         unsigned = p.pack("unsigned", top, ["readme.txt", "data.bin", "docs"], "--integrity",
@@ -453,7 +445,8 @@ def clean_run_registers_adds_items_and_runs_the_command(s, p):
     app = "C:\\Program Files\\Example App"
     script = ("$InstallDir=%s\r\n$GroupTitle=Add to the &Start Menu\r\n"
               "$Group=Example App,Example App,EXAMPLE.EXE,\r\n$Group=Example App,Read Me,README.TXT\r\n"
-              "$ClassTitle=Register .exd &files\r\n$Class=.EXD,Example Data,EXAMPLE.EXE,ExampleData\r\n" % app + COMMAND)
+              "$ClassTitle=Register .exd &files\r\n$Class=.EXD,Example Data,EXAMPLE.EXE,ExampleData\r\n" % app
+              + COMMAND)
     exe = install_exe(s, p, "clean", script)
     dest = s.folder(app)
     run = s.start(exe, ["-n"], channels=",+shell", name="clean")

@@ -36,15 +36,13 @@ def bits_of(exe):
 
 
 def why_no_32bit():
-    """Why 32-bit Windows programs cannot run here ("Exec format error": the
-    kernel runs none), or None."""
-    if WINE32 is None:
-        return "32-bit Wine (/usr/lib/wine/wine, Debian's wine32:i386) is not installed"
+    """Why 32-bit Windows programs cannot run here ("Exec format error": the kernel runs none), or None."""
     try:
-        done = subprocess.run([WINE32, "--version"], capture_output=True, text=True, timeout=60)
+        done = subprocess.run([WINE32 or "/usr/lib/wine/wine (Debian's wine32:i386)", "--version"], timeout=60,
+                              capture_output=True, text=True)
+        return None if done.returncode == 0 else "%s --version failed: %s" % (WINE32, done.stderr[-300:])
     except OSError as e:
-        return "%s cannot be started: %s" % (WINE32, e)
-    return None if done.returncode == 0 else "%s --version failed: %s" % (WINE32, (done.stdout + done.stderr)[-300:])
+        return "32-bit Wine cannot be started: %s" % e
 
 
 def check(condition, what):
@@ -116,9 +114,8 @@ class Run:
 
 
 class Session:
-    """A Wine prefix (made once by setup()) and a virtual display. Each stub's
-    pictures and traces go to folders of their own; a 32-bit stub runs under
-    wine, a 64-bit one under wine64."""
+    """A Wine prefix (made once by setup()) and a virtual display. Each stub's pictures and traces go to
+    folders of their own; a 32-bit stub runs under wine, a 64-bit one under wine64."""
 
     def __init__(self, work, stub=None):
         self.work = os.path.abspath(work)

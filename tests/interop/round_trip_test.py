@@ -19,9 +19,8 @@ import sfx  # noqa: E402
 
 
 def write_payload(top, rng, stamp, period):
-    """Empty, exactly 64 KiB, megabytes of text, random and repeated bytes,
-    random bytes repeating every period bytes, 300 small files, one deep
-    down, an empty folder; each with the time stamp() gives."""
+    """Empty, exactly 64 KiB, megabytes of text, random and repeated bytes, random bytes repeating every
+    period bytes, 300 small files, one deep down, an empty folder; each with the time stamp() gives."""
     for rel, data in [("empty.txt", b""), ("exact64k.bin", rng.randbytes(65536)),
                       ("exact64k.txt", sfx.text_block(rng, 65536)),
                       ("big/mixed.txt", sfx.text_block(rng, 3 * 1024 * 1024 + 17)),

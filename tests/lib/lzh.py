@@ -16,11 +16,10 @@ def crc16(data, crc=0):
     return crc
 
 
-def member(name, data=b"", time=1262322000, attr=0x20, os_id=b"W", dirname=None,
-           windows_times=None, crc=None, method=b"-lh0-", size=None):
-    """Header and data of one member. dirname separates folders by 0xFF; crc
-    replaces the data's CRC-16; with another method, data is packed and size
-    the unpacked size declared."""
+def member(name, data=b"", time=1262322000, attr=0x20, os_id=b"W", dirname=None, windows_times=None, crc=None,
+           method=b"-lh0-", size=None):
+    """Header and data of one member. dirname separates folders by 0xFF; crc replaces the data's CRC-16; with
+    another method, data is packed and size the unpacked size declared."""
     exts = [b"\x01" + name] + ([b"\x02" + dirname] if dirname is not None else [])
     if windows_times is not None:
         exts.append(b"\x41" + b"".join(struct.pack("<Q", (t + 11644473600) * 10000000)
@@ -44,9 +43,8 @@ def archive(*members):
 
 
 def constant_blocks(blocks, position_bits=4):
-    """Packed blocks whose codes are one literal/length symbol and one
-    position, as single-symbol codes of no bits: (code count, 0 for 65,536;
-    symbol; position). position_bits: 4 for -lh5-, 5 for -lh6-/-lh7-."""
+    """Packed blocks whose codes are one literal/length symbol and one position, as single-symbol codes of
+    no bits: (code count, 0 for 65,536; symbol; position). position_bits: 4 for -lh5-, 5 for -lh6-/-lh7-."""
     value = bits = 0
     for count, symbol, position in blocks:
         for v, n in [(count, 16), (0, 5), (0, 5), (0, 9), (symbol, 9), (0, position_bits),

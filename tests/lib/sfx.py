@@ -13,8 +13,7 @@ TEXT_FIELDS = {"title": 4, "label": 45, "directory": 86, "command": 342}
 
 
 def bare_stub():
-    """'MZ', 32 header paragraphs, the settings area free: the runner never
-    executes it."""
+    """'MZ', 32 header paragraphs, the settings area free: the runner never executes it."""
     stub = bytearray(STUB_SIZE)
     stub[0:2] = b"MZ"
     struct.pack_into("<H", stub, 8, 32)
@@ -97,8 +96,7 @@ def tree_files(top):
 
 
 def snapshot(top, leave_out=()):
-    """Every path under top with its contents (None for a folder, a link's
-    target for a link), but the paths left out and what lies below them."""
+    """Every path under top (but those left out and below) with its contents, a link's target or None."""
     seen = {}
     for dirpath, dirs, files in os.walk(top):
         dirs[:] = [d for d in dirs if os.path.join(dirpath, d) not in leave_out]

@@ -138,10 +138,9 @@ def existing_archives(env):
                         "--integrity", "--dir", "C:\\Arc"], capture_output=True)
     check("--archive puts the archive behind the stub unchanged", r.returncode == 0 and read(out).endswith(own),
           r.stderr.decode())
-    # A signature goes behind the file (osslsigncode), right behind the archive when the
-    # length is a multiple of 8; the stub reads a 2-byte header size there. The end must
-    # read as 0 whatever follows: for our archives, and for one closed by a single zero
-    # byte, or by none, as other tools write them.
+    # A signature goes behind the file (osslsigncode), right behind the archive when the length is a
+    # multiple of 8, where a 2-byte header size is read: the end reads as 0 whatever follows, for our
+    # archives and for one closed by a single zero byte, or by none, as other tools write them.
     signature = struct.pack("<IHH", 0x5C8, 0x200, 2) + b"\x30\x82\x05\xbf"
     for name, archive in (("integrity", None), ("one-zero", own[:-1]), ("no-zero", own[:-2])):
         if archive is not None:

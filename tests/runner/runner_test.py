@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The native runner end to end on self-extracting files of exact shapes,
-the installation actions under a scratch $XDG_DATA_HOME included. With
---pack, its --list and --test of an installer from kobrix-pack, of damaged
-copies and of hostile texts."""
+"""The native runner end to end on self-extracting files of exact shapes, the installation actions under
+a scratch $XDG_DATA_HOME included; with --pack, --list and --test of kobrix-pack's and hostile archives."""
 
 import argparse
 import json
@@ -187,10 +185,9 @@ while time.time() < end:
 
 
 def test_folder_swapped_for_a_link_during_the_extraction(c):
-    # A local user who may write in the extraction directory swaps a folder
-    # for a link outside while the runner (as root where the test is) extracts
-    # again and again, replacing every file, every other run deleting a member
-    # for its CRC error: nothing outside is written or deleted.
+    # A local user who may write in the extraction directory swaps a folder for a link outside while the
+    # runner (as root where the test is) extracts again and again, replacing every file, every other run
+    # deleting a member for its CRC error: nothing outside is written or deleted.
     seconds = 4.0
     os.chmod(c.work, 0o755)
     outside = os.path.join(c.work, "outside")
@@ -291,11 +288,9 @@ INSTALL_SCRIPT = ("$InstallDir=C:\\Example\r\n$GroupTitle=Add to the &Start Menu
 README = b"Read me first.\r\n"
 
 
-def install(c, script, answers, readme_crc=None, options=("--run-command",), terminal=False,
-            old_readme=False):
-    """Runs script, EXAMPLE.EXE, README.TXT with a stand-in xdg-open noting
-    where and with what it ran; old_readme brings the overwrite question.
-    Exit code, stderr, seconds, the files written under the data folder."""
+def install(c, script, answers, readme_crc=None, options=("--run-command",), terminal=False, old_readme=False):
+    """Runs script, EXAMPLE.EXE, README.TXT with a stand-in xdg-open noting where and with what it ran;
+    old_readme brings the overwrite question. Exit code, stderr, seconds, the files under the data folder."""
     c.data, c.opened, c.app = (os.path.join(c.work, n) for n in ("data", "opened.txt", "root/Example"))
     for leftover in (os.path.join(c.work, "bin"), c.app):
         shutil.rmtree(leftover, ignore_errors=True)
