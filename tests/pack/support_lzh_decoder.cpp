@@ -166,12 +166,3 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
   }
   return report;
 }
-
-uint16_t reference_crc16(const uint8_t* data, size_t size) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  return crc;
-}

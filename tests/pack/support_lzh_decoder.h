@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/sample_data.h"
+
 struct DecodeReport {
   std::string error;  // empty when the data decoded cleanly
   uint32_t blocks = 0;
@@ -21,7 +23,3 @@ struct DecodeReport {
 // Decodes size bytes of a -lh5-, -lh6- or -lh7- member from packed.
 DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size, char method,
                               std::vector<uint8_t>* out);
-
-// The CRC-16 of LZH archives (0xA001 reflected, start 0) bit by bit, apart from the
-// builder's tables.
-uint16_t reference_crc16(const uint8_t* data, size_t size);

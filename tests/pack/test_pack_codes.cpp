@@ -13,11 +13,8 @@ namespace {
 
 uint64_t kraft_sum(const std::vector<uint8_t>& lengths) {
   uint64_t sum = 0;
-  for (uint8_t len : lengths) {
-    if (len != 0) {
-      sum += uint64_t(1) << (16 - len);
-    }
-  }
+  for (uint8_t len : lengths)
+    if (len != 0) sum += uint64_t(1) << (16 - len);
   return sum;
 }
 
@@ -31,9 +28,8 @@ uint64_t cost(const std::vector<uint32_t>& freq, const std::vector<uint8_t>& len
 uint64_t huffman_cost(const std::vector<uint32_t>& freq, int* depth) {
   using Node = std::pair<uint64_t, int>;  // weight, height
   std::priority_queue<Node, std::vector<Node>, std::greater<Node>> heap;
-  for (uint32_t f : freq) {
+  for (uint32_t f : freq)
     if (f) heap.push({f, 0});
-  }
   uint64_t total = 0;
   while (heap.size() > 1) {
     const Node a = heap.top();
@@ -89,17 +85,6 @@ TEST(PackCodes, SkewedFrequenciesRespectTheLimit) {
   EXPECT_EQ(lengths_of({0, 3, 0}, 16), (std::vector<uint8_t>{0, 1, 0}));
 }
 
-TEST(PackCodes, CanonicalCodesFollowTheDecodersOrder) {
-  // Shorter codes first, equal lengths in symbol order: {2,1,3,3} gives 10, 0, 110, 111.
-  const std::vector<uint8_t> lengths = {2, 1, 3, 3, 0};
-  std::vector<uint16_t> codes(5);
-  pack::canonical_codes(lengths.data(), 5, codes.data());
-  EXPECT_EQ(codes[0], 0b10);
-  EXPECT_EQ(codes[1], 0b0);
-  EXPECT_EQ(codes[2], 0b110);
-  EXPECT_EQ(codes[3], 0b111);
-}
-
 // The longest match at each position, and its nearest distance, by brute force.
 void expect_matches_as_brute_force(const std::vector<uint8_t>& data, int dict_bits) {
   pack::MatchFinder finder(dict_bits, 1 << 20, 256);
@@ -122,9 +107,7 @@ void expect_matches_as_brute_force(const std::vector<uint8_t>& data, int dict_bi
       ASSERT_LT(back, window);
       ASSERT_TRUE(std::equal(data.begin() + pos, data.begin() + pos + found[i].length,
                              data.begin() + pos - back));
-      if (i > 0) {
-        ASSERT_GT(found[i].length, found[i - 1].length);
-      }
+      if (i > 0) ASSERT_GT(found[i].length, found[i - 1].length);
     }
     checked += n > 0;
   }

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <regex>
 #include <thread>
 
@@ -54,29 +53,6 @@ std::vector<StoredMember> read_level2_members(const Bytes& archive) {
 
 }  // namespace
 
-Bytes sample_text(size_t n, uint32_t seed) {
-  static const char* const words[] = {"archive", "member", "header", "the", "of",   "decode",
-                                      "ring",    "table",  "window", "and", "code", "length"};
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < n) {
-    const char* w = words[rng() % 12];
-    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
-    out.push_back(rng() % 9 == 0 ? '\n' : ' ');
-    if (rng() % 50 == 0)
-      for (int k = int(rng() % 40); k > 0; --k) out.push_back(uint8_t(rng()));
-  }
-  out.resize(n);
-  return out;
-}
-
-Bytes sample_random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(n);
-  for (auto& b : out) b = uint8_t(rng());
-  return out;
-}
-
 std::vector<StoredMember> pack_with_jlha(char method,
                                          const std::vector<std::pair<std::string, Bytes>>& files) {
   if (std::system("command -v jlha >/dev/null 2>&1") != 0) return {};
@@ -120,16 +96,6 @@ void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint
   w.put(symbol, 9);
   w.put(0, position_count_bits);
   w.put(position, position_count_bits);
-}
-
-uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 1) ? uint16_t((crc >> 1) ^ polynomial) : uint16_t(crc >> 1);
-  }
-  return crc;
 }
 
 void DecodeTest::SetUp() {

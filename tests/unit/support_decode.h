@@ -14,12 +14,9 @@
 #include "decode/decode.h"
 #include "decode/decode_internal.h"
 #include "startup/startup.h"
+#include "tests/sample_data.h"
 
 using Bytes = std::vector<uint8_t>;
-
-// Compressible text of n bytes, and random bytes, both fixed by the seed.
-Bytes sample_text(size_t n, uint32_t seed);
-Bytes sample_random(size_t n, uint32_t seed);
 
 // A member as stored: its level-2 header, its file name and packed data.
 struct StoredMember {
@@ -47,9 +44,6 @@ struct BitWriter {
 // symbol, sent as single-symbol codes that take no bits per code.
 void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint16_t position,
                         int position_count_bits);
-
-// CRC-16 (start 0) bit by bit, independent of the tables.
-uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial = 0xA001);
 
 // A fresh work area with the CRC table over a scratch folder that stands in
 // for drive C:; the program's own file is "archive.bin" in it.

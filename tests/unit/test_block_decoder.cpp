@@ -1,10 +1,11 @@
-// The block decoder: members packed by jlha, the fast loop against the
-// symbol-by-symbol reference, hand-made blocks and code-length lists,
-// flushes and progress, and the damaged members that end the program.
-#include <fcntl.h>
-
+// The decoder: CRC-16 against a bitwise one, the bit reader's refills,
+// decoding tables of random codes, members packed by jlha (the fast loop
+// against the code-by-code reference), hand-made blocks and code-length
+// lists, flushes and progress, and the damaged members that end the program.
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <random>
 
 #include "support_decode.h"
 #include "support_reference_decoder.h"
@@ -28,6 +29,134 @@ class BlockDecoder : public DecodeTest {
 
 void expect_bad_table(const std::function<void()>& fn) {
   EXPECT_EXIT(fn(), ::testing::ExitedWithCode(1), "archive.bin\" Bad table");
+}
+
+using Decoder = DecodeTest;
+
+TEST_F(Decoder, CrcOfAnyRunsAfterAnyStartMatchesTheBitwiseCrc) {
+  Bytes data = sample_random(70000, 11);
+  // Short pieces one after the other, around the steps of 8, 16 and 64 bytes.
+  for (size_t piece : {1u, 3u, 7u, 8u, 9u, 17u, 64u, 1000u}) {
+    wa->crc = 0;
+    for (size_t at = 0; at < 3000; at += piece)
+      update_crc(data.data() + at, int32_t(std::min(piece, 3000 - at)));
+    EXPECT_EQ(wa->crc, crc16_bitwise(data.data(), 3000)) << "pieces of " << piece;
+  }
+  // Runs of 64 bytes and more take the fast paths: every length around
+  // their steps, from several alignments, after a CRC already running.
+  for (size_t offset = 0; offset < 16; offset += 5)
+    for (size_t length = 60; length < 400; ++length) {
+      wa->crc = 0;
+      update_crc(data.data(), 5);
+      update_crc(data.data() + 5 + offset, int32_t(length));
+      Bytes joined(data.begin(), data.begin() + 5);
+      joined.insert(joined.end(), data.begin() + 5 + offset, data.begin() + 5 + offset + length);
+      ASSERT_EQ(wa->crc, crc16_bitwise(joined.data(), joined.size()))
+          << "offset " << offset << ", length " << length;
+    }
+  // No bytes, or a negative count, change nothing; any table built is used.
+  EXPECT_EQ(update_crc(data.data(), -5), wa->crc);
+  build_crc_table(0x8408);
+  wa->crc = 0;
+  update_crc(data.data(), 65536);
+  EXPECT_EQ(wa->crc, crc16_bitwise(data.data(), 65536, 0x8408));
+}
+
+TEST_F(Decoder, BitReaderRefillsWithAtMost16KiBAndNeverReadsPastTheMember) {
+  Bytes data = sample_random(20000, 2);
+  start_bits('5', data, Bytes(50, 0xEE));
+  EXPECT_EQ(archive_position(), 16384);
+  // 16 bits are kept ahead: up to bit 16384 * 8 - 16 no refill.
+  for (int i = 0; i < 16382; ++i) ASSERT_EQ(take_bits(bits, 8), data[i]);
+  EXPECT_EQ(archive_position(), 16384);
+  EXPECT_EQ(take_bits(bits, 16), uint32_t(data[16382] << 8 | data[16383]));
+  EXPECT_EQ(archive_position(), 20000);  // a read of the 3616 bytes left
+  for (int i = 16384; i < 20000; ++i) ASSERT_EQ(take_bits(bits, 8), data[i]);
+  EXPECT_EQ(bits.remaining, 0u);
+  // Zero bits after the data; the bytes behind it are never read.
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(take_bits(bits, 16), 0u);
+  EXPECT_EQ(archive_position(), 20000);
+}
+
+// Lengths of a complete code over `used` of the symbols, up to 16 bits:
+// leaves split at random from a single root, given to symbols at random.
+std::vector<uint8_t> random_code(int symbol_count, int used, std::mt19937& random) {
+  std::vector<uint8_t> depths = {0};
+  while (int(depths.size()) < used) {
+    size_t k = random() % depths.size();
+    if (depths[k] < 16) depths.push_back(++depths[k]);
+  }
+  depths.resize(size_t(symbol_count), 0);
+  std::shuffle(depths.begin(), depths.end(), random);
+  return depths;
+}
+
+TEST_F(Decoder, TablesOfRandomCompleteCodesDecodeEverySymbolBack) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 600; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    bool lit = round % 2 == 0;
+    std::vector<uint8_t> lengths = lit ? random_code(lit_symbols, 2 + int(random() % 509), random)
+                                       : random_code(19, 2 + int(random() % 18), random);
+    uint32_t main_bits = lit ? lit_main_bits : small_main_bits;
+    uint32_t* table = lit ? wa->lit_table : wa->small_table;
+    build_table(lengths.data(), int(lengths.size()), main_bits, table,
+                lit ? lit_table_size : small_table_size, table_symbols);
+    // Every symbol by its canonical code (by length, then by symbol).
+    BitWriter w;
+    std::vector<uint32_t> sent;
+    uint32_t next = 0;
+    for (int len = 1; len <= 16; ++len, next <<= 1)
+      for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] == len) {
+          w.put(next++, len);
+          sent.push_back(uint32_t(s));
+        }
+    w.put(0, 16);
+    start_bits('5', w.bytes);
+    for (uint32_t s : sent) {
+      uint32_t e = table_entry(table, main_bits, bits.word);
+      ASSERT_EQ(entry_value(e), s);
+      ASSERT_EQ(entry_length(e), lengths[s]);
+      skip_bits(bits, entry_length(e));
+    }
+  }
+}
+
+TEST_F(Decoder, ListsOfZerosKeepTheSymbolsAndBadListsAreBadTables) {
+  // The position code 1, 2, 2 (symbols 0, 1, 13), then a list of zeros: the
+  // same symbols by the same bits, each taking none, with their extra bits.
+  std::vector<uint8_t> lengths(14, 0), zeros(14, 0);
+  lengths[0] = 1, lengths[1] = 2, lengths[13] = 2;
+  for (auto* list : {&lengths, &zeros})
+    build_table(list->data(), 14, small_main_bits, wa->small_table, small_table_size,
+                table_positions);
+  uint32_t e = table_entry(wa->small_table, small_main_bits, 0xC000ull << 48);
+  EXPECT_EQ(entry_value(e), 1u << 12);  // symbol 13: distance 4096 and 12 extra bits
+  EXPECT_EQ(entry_extra(e), 12u);
+  EXPECT_EQ(entry_length(e), 0u);
+  // Read as the code of a smaller alphabet, symbol 13 is outside it.
+  build_table(zeros.data(), 12, small_main_bits, wa->small_table, small_table_size, table_symbols);
+  EXPECT_EQ(entry_value(table_entry(wa->small_table, small_main_bits, 0)), 0u);
+  expect_bad_table([&] { table_entry(wa->small_table, small_main_bits, 0xC000ull << 48); });
+
+  const std::vector<uint8_t> refused[] = {
+      {1, 2},
+      {1, 1, 1, 1},  // sums to a multiple of 65536 too
+      // A length above 16 has no code, even beside a complete code.
+      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 17},
+  };
+  for (const auto& list : refused)
+    expect_bad_table([&] {
+      build_table(list.data(), int(list.size()), small_main_bits, wa->small_table,
+                  small_table_size, table_symbols);
+    });
+  // 256 codes of 7 bits would fill the table twice over.
+  expect_bad_table([&] {
+    for (int i = 0; i < 256; ++i) wa->lit_lengths[i] = 7;
+    build_table(wa->lit_lengths, lit_symbols, lit_main_bits, wa->lit_table, lit_table_size,
+                table_symbols);
+  });
 }
 
 TEST_F(BlockDecoder, JlhaMembersDecodeToTheirFilesAsTheReferenceDoes) {
