@@ -78,6 +78,7 @@ class HeaderTest : public DecodeTest {
 };
 
 TEST_F(HeaderTest, ArchiveEndsCleanlyInEveryForm) {
+  // A zero byte, two or the file's end.
   for (Bytes end : {Bytes{0}, Bytes{0, 0}, Bytes{}}) {
     Bytes archive = make_header("-lh0-", {{0x01, text("a.txt")}});
     archive.insert(archive.end(), end.begin(), end.end());
@@ -88,9 +89,7 @@ TEST_F(HeaderTest, ArchiveEndsCleanlyInEveryForm) {
     EXPECT_EQ(read_one(&shown), header_end);
     EXPECT_EQ(shown, "");
   }
-}
-
-TEST_F(HeaderTest, ArchiveOffsetAtTheEndIsEmptyOneMoreIsUnexpectedEof) {
+  // An archive offset at the file's end is an empty archive; one more is none.
   open_at(Bytes(100, 0), 100);
   std::string shown;
   EXPECT_EQ(read_one(&shown), header_end);
@@ -110,7 +109,6 @@ TEST_F(HeaderTest, RefusesBadMethodsCrcBoundsAndSizes) {
   const std::pair<Bytes, const char*> refused[] = {
       {make_header("-lh1-", {{0x01, text("x")}}), "Bad header"},
       {make_header("-lh8-", {{0x01, text("x")}}), "Bad header"},
-      {make_header("-lz5-", {{0x01, text("x")}}), "Bad header"},
       {make_header("-lh5-", {{0x01, text("x")}}, 'W', 0, false), "Bad header"},  // no CRC
       {flipped, "Bad header"},
       {beyond, "Bad header"},
@@ -129,7 +127,6 @@ TEST_F(HeaderTest, RefusesBadMethodsCrcBoundsAndSizes) {
 TEST_F(HeaderTest, JoinsDirectoryAndFileNames) {
   const std::pair<std::vector<Ext>, std::string> cases[] = {
       {{{0x02, text("docs\xff")}, {0x01, text("a.txt")}}, "docs/a.txt"},
-      {{{0x02, text("sub\xffsub2")}, {0x01, text("h.txt")}}, "sub/sub2/h.txt"},
       {{{0x02, text("docs\xff")}}, "docs/"},
       {{{0x02, text("a\\b/")}, {0x01, text("c")}}, "a/b/c"},
       // "\x83\x5c" is one double-byte character whose trail byte is a backslash.

@@ -1,7 +1,8 @@
 // The walk over the script after extraction and the file-type registration:
 // the field splitter, the registry values and their order, WIN.INI under
-// Win32s, the question, the lines refused, and the files the Linux side
-// makes of them.
+// Win32s, the question, the lines refused, the files the Linux side makes
+// of them; and the command after extraction, split and run (the runner's
+// tests start it on Linux).
 #include <signal.h>
 
 #include "platform/posix/posix_internal.h"
@@ -71,19 +72,6 @@ TEST_F(ScriptActions, Win32sWritesOnlyTheExtensionsEntry) {
                          "broadcast_settings_change()"}));
 }
 
-TEST_F(ScriptActions, ClearedCheckBoxLeavesOnlyTheBroadcast) {
-  wa->class_checked = 0;
-  run("$Class=.exd,Example Data,example.exe,ExampleData\r\n"
-      "$Group=Example App,Example App,EXAMPLE.EXE\r\n");
-  EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
-  EXPECT_EQ(data_file_count(), 0u);
-  // An empty script still ends with the broadcast.
-  recorded_calls().clear();
-  wa->class_checked = wa->group_checked = 1;
-  run("");
-  EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
-}
-
 TEST_F(ScriptActions, NoToTheQuestionSkipsThatLineOnly) {
   make_file("Example/a.exe");
   make_file("Example/b.exe");
@@ -129,29 +117,16 @@ TEST_F(ScriptActions, LinesThatWouldNameTheWrongKeyAreRefused) {
           "set_class_value(" + fits_key + "\\DefaultIcon||C:\\Example\\p.exe,0)"}));
 }
 
-TEST_F(ScriptActions, ClassBecomesAMimeTypeAndADesktopEntry) {
-  make_file("Example/bin/example app.exe", "#!/bin/sh\n", 0755);
-  run("$Class=.EXD,Data & \"More\"\"\",bin/example app.exe,Example.Data 1\r\n");
-  EXPECT_EQ(read_file(data_home + "/mime/packages/kobrix-example.data-1.xml"),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-            "  <mime-type type=\"application/x-kobrix-example.data-1\">\n"
-            "    <comment>Data &amp; More</comment>\n"
-            "    <glob pattern=\"*.exd\"/>\n"
-            "  </mime-type>\n"
-            "</mime-info>\n");
-  EXPECT_EQ(read_file(data_home + "/applications/kobrix-example.data-1.desktop"),
-            "[Desktop Entry]\nType=Application\nName=Data & More\nExec=\"" + root +
-                "/Example/bin/example app.exe\" %f\n"
-                "MimeType=application/x-kobrix-example.data-1;\nNoDisplay=true\n");
-}
-
-TEST_F(ScriptActions, ExecEscapesWhatTheShellAndTheEntryWouldRead) {
+TEST_F(ScriptActions, ClassBecomesAMimeTypeAndAnEntryWithEscapedTexts) {
   // The backslash of the script is a separator: the program lies in a
   // folder "50% $off`" below C:\Example.
   make_file("Example/50% $off`\\x.exe");
-  run("$Class=.x,X,50% $off`\\x.exe,X\r\n");
-  std::string entry = read_file(data_home + "/applications/kobrix-x.desktop");
+  run("$Class=.EXD,Data & <b>,50% $off`\\x.exe,Example.Data 1\r\n");
+  std::string mime = read_file(data_home + "/mime/packages/kobrix-example.data-1.xml");
+  EXPECT_NE(mime.find("<comment>Data &amp; &lt;b&gt;</comment>\n    <glob pattern=\"*.exd\"/>"),
+            std::string::npos)
+      << mime;
+  std::string entry = read_file(data_home + "/applications/kobrix-example.data-1.desktop");
   EXPECT_NE(entry.find("Exec=\"" + root + "/Example/50%% \\\\$off\\\\`/x.exe\" %f\n"),
             std::string::npos)
       << entry;
@@ -170,6 +145,53 @@ TEST_F(ScriptActions, CtrlCDuringTheExtractionEndsTheRunBeforeAnyAction) {
         show_progress(1, 2);
       },
       testing::ExitedWithCode(1), "");
+}
+
+TEST(SplitCommandLine, ProgramAndParameters) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"README.TXT", "README.TXT", ""},
+      // Trailing blanks of the parameters stay.
+      {"  \"C:\\Program Files\\App\\app.exe\"   -a  \"b c\"  ", "C:\\Program Files\\App\\app.exe",
+       "-a  \"b c\"  "},
+      {"\tsetup.exe\t/q", "setup.exe", "/q"},
+      {"\"app.exe\"-x y", "app.exe", "-x y"},                      // no blank after the quote
+      {"\"C:\\My App\\app.exe -x", "C:\\My App\\app.exe -x", ""},  // no closing quote
+      {"   ", "", ""},
+  };
+  for (const auto& [command, program, parameters] : cases) {
+    char out[300];
+    const char* rest = split_command_line(out, command);
+    EXPECT_STREQ(out, program) << command;
+    EXPECT_STREQ(rest, parameters) << command;
+  }
+}
+
+class FinalCommand : public InstallTest {
+ protected:
+  void command(const char* command) {
+    text_copy(wa->settings.command, command, sizeof wa->settings.command);
+    run_command(nullptr);
+  }
+};
+
+TEST_F(FinalCommand, RunsOnlyAfterACleanPassAndWhenThereIsACommand) {
+  // An empty script still ends with the broadcast.
+  run("");
+  EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
+  recorded_calls().clear();
+  command("");
+  wa->aborted = 1;
+  command("app.exe");
+  EXPECT_TRUE(calls().empty());
+  wa->aborted = 0;
+  command("README.TXT");
+  command("\"My App.exe\" /a /b");
+  command("  ");  // blanks only are a command: the shell gets an empty name and fails
+  EXPECT_EQ(calls(), (std::vector<std::string>{
+                         "shell_execute(README.TXT|(null)|C:\\Example)",
+                         "shell_execute(My App.exe|/a /b|C:\\Example)",
+                         "shell_execute(|(null)|C:\\Example)",
+                     }));
 }
 
 }  // namespace
