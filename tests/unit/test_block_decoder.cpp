@@ -1,7 +1,7 @@
 // The decoder: CRC-16 against a bitwise one, the bit reader's refills,
 // decoding tables of random codes, members packed by jlha (the fast loop
-// against the code-by-code reference), hand-made blocks and code-length
-// lists, flushes and progress, and the damaged members that end the program.
+// against the code-by-code reference), hand-made blocks, flushes and
+// progress, and the damaged members that end the program.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -249,41 +249,6 @@ TEST_F(BlockDecoder, AMemberOfNearly4GiBStopsAtItsDeclaredSize) {
   EXPECT_EQ(bytes_written(decode_member), 0xFFFFFFFFu);
   EXPECT_EQ(wa->out_count, 0xFFFFFFFFu);
   EXPECT_EQ(wa->crc, 0);
-}
-
-TEST_F(BlockDecoder, CodeLengthListsWithZeroRunAndUnaryEscape) {
-  BitWriter w;
-  w.put(7, 5);
-  for (int len : {2, 2, 2}) w.put(len, 3);
-  w.put(2, 2);  // two zeros after the third length, counted in the 7
-  w.put(3, 3);
-  w.put(3, 3);
-  w.put(0xA5, 8);
-  w.put(5, 5);  // count 5: the list ends with the zero run
-  for (int len : {1, 2, 2}) w.put(len, 3);
-  w.put(2, 2);
-  w.put(0x3C, 8);
-  w.put(11, 4);
-  for (int len = 1; len <= 6; ++len) w.put(len, 3);
-  // 7 + the number of 1-bits before the 0-bit: 7, 8, 9, 10, 10.
-  for (auto [escape, bits] : {std::pair{0x0u, 1}, {0x2u, 2}, {0x6u, 3}, {0xEu, 4}, {0xEu, 4}}) {
-    w.put(7, 3);
-    w.put(escape, bits);
-  }
-  w.put(0x96, 8);
-  w.put(0, 16);
-  start_bits('5', w.bytes);
-  read_small_code(bits, 19, 5, 3, table_symbols);
-  EXPECT_EQ(Bytes(wa->small_lengths, wa->small_lengths + 19),
-            Bytes({2, 2, 2, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(take_bits(bits, 8), 0xA5u);
-  read_small_code(bits, 19, 5, 3, table_symbols);
-  EXPECT_EQ(Bytes(wa->small_lengths, wa->small_lengths + 6), Bytes({1, 2, 2, 0, 0, 0}));
-  EXPECT_EQ(take_bits(bits, 8), 0x3Cu);
-  read_small_code(bits, 14, 4, -1, table_positions);
-  EXPECT_EQ(Bytes(wa->small_lengths, wa->small_lengths + 14),
-            Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 0, 0, 0}));
-  EXPECT_EQ(take_bits(bits, 8), 0x96u);
 }
 
 TEST_F(BlockDecoder, ListsOutsideTheirAlphabetsAreBadTables) {
