@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,20 +19,17 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// A member as stored: its level-2 header, its file name and packed data.
+// A member as stored: its level-2 header and packed data.
 struct StoredMember {
-  std::string name;
   Bytes header;
   Bytes data;
-  char method() const { return char(header[5]); }
-  uint32_t size() const { return get_u32(header.data() + 11); }
   uint16_t crc() const { return get_u16(header.data() + 21); }
 };
 
-// The files packed by jlha with a method of '5' to '7' and level-2 headers;
-// empty when jlha is not installed. When jlha fails, so does the test.
-std::vector<StoredMember> pack_with_jlha(char method,
-                                         const std::vector<std::pair<std::string, Bytes>>& files);
+// The files packed by jlha with a method of '5' to '7' and level-2 headers,
+// one member each; empty when jlha is not installed. When jlha fails, so
+// does the test.
+std::vector<StoredMember> pack_with_jlha(char method, const std::vector<Bytes>& files);
 
 // Bits most significant first, as the bit reader takes them.
 struct BitWriter {
@@ -55,30 +53,26 @@ class DecodeTest : public ::testing::Test {
   // Writes data and trailer as the program's own file, opens it as
   // archive_file and forces a refill, as the pass does before a member.
   void open_archive(const Bytes& data, const Bytes& trailer = Bytes());
-  void close_archive();
   // The member: its packed data as the archive, a header with its sizes.
   void use_member(char method, const Bytes& packed, uint32_t size, const Bytes& trailer = Bytes());
   void use_member(const StoredMember& m, const Bytes& trailer = Bytes());
   // use_member, then the bit reader started on the data, in bits.
   void start_bits(char method, const Bytes& packed, const Bytes& trailer = Bytes());
-  int32_t archive_position();
+  int32_t archive_position() { return sys_seek_own_file(wa->archive_file, 0, seek_current); }
   // Creates target_path as output_file.
   void open_output();
-  bool output_exists();
+  bool output_exists() { return std::filesystem::exists(wa->target_path); }
 
   std::string folder;
-  std::string archive_path;
   Bytes header;
   Bits bits;
 };
 
 // Runs fn with output_file one end of a socket that keeps message
 // boundaries; the bytes written, and the size of each write in *sizes.
-Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes = nullptr);
-
-// Runs fn with output_file a socket whose reader only counts: the number of
-// bytes written, for members too large to keep.
-uint64_t bytes_written(const std::function<void()>& fn);
+// With count_only, only counted: for members too large to keep.
+Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes = nullptr,
+               uint64_t* count_only = nullptr);
 
 // Runs fn with standard error on a pseudo terminal and a dialog set, where
 // the terminal front end shows every progress text; the percentages shown.
