@@ -146,22 +146,4 @@ TEST_F(HeaderTest, JoinsDirectoryAndFileNames) {
   }
 }
 
-TEST_F(HeaderTest, WindowsTimesOnlyForWindowsSystems) {
-  // 2010-01-01 00:00:00 UTC as FILETIME, 2 and 4 seconds later.
-  Bytes times(24, 0);
-  uint64_t ft = (1262304000ull + 11644473600ull) * 10000000ull;
-  for (int k = 0; k < 3; ++k)
-    for (int i = 0; i < 8; ++i) times[8 * k + i] = uint8_t((ft + k * 20000000ull) >> (8 * i));
-  for (uint8_t os : {'U', 'W'}) {
-    std::string shown;
-    ASSERT_EQ(read_only_header(make_header("-lh0-", {{0x01, text("t")}, {0x41, times}}, os, 777777),
-                               &shown),
-              header_ready);
-    bool windows = os == 'W';
-    EXPECT_EQ(wa->time_created, windows ? 1262304000 : 777777);
-    EXPECT_EQ(wa->time_written, windows ? 1262304002 : 777777);
-    EXPECT_EQ(wa->time_accessed, windows ? 1262304004 : 777777);
-  }
-}
-
 }  // namespace

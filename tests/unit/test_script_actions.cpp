@@ -3,8 +3,6 @@
 // Win32s, the question, the lines refused, the files the Linux side makes
 // of them; and the command after extraction, split and run (the runner's
 // tests start it on Linux).
-#include <signal.h>
-
 #include "platform/posix/posix_internal.h"
 #include "tests/unit/support_install.h"
 
@@ -130,21 +128,6 @@ TEST_F(ScriptActions, ClassBecomesAMimeTypeAndAnEntryWithEscapedTexts) {
   EXPECT_NE(entry.find("Exec=\"" + root + "/Example/50%% \\\\$off\\\\`/x.exe\" %f\n"),
             std::string::npos)
       << entry;
-}
-
-TEST_F(ScriptActions, CtrlCDuringTheExtractionEndsTheRunBeforeAnyAction) {
-  // Ctrl-C is the Cancel button: the pump hands it to the front end, and the
-  // next progress report ends the run with 1, so no line is carried out.
-  wa->extracting = 1;
-  show_progress(1, 2);
-  EXPECT_EXIT(
-      {
-        posix_catch_interrupt();
-        posix_extraction_begins();
-        raise(SIGINT);
-        show_progress(1, 2);
-      },
-      testing::ExitedWithCode(1), "");
 }
 
 TEST(SplitCommandLine, ProgramAndParameters) {

@@ -121,22 +121,6 @@ TEST(SfxFileProblem, TextsAndRecordsPointingOutsideAreNoSelfExtractingFiles) {
   EXPECT_EQ(sfx_file_problem(path.c_str()), "");  // unreadable: the program says "Open ERROR"
 }
 
-TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {
-  char dialog = 0;
-  testing::internal::CaptureStderr();
-  sys_set_item_text(nullptr, 101, "ignored without a window");
-  sys_set_item_text(&dialog, 101, "C:/App/a.txt");
-  sys_set_item_text(&dialog, 102, "Extract... 0%");
-  sys_set_item_text(&dialog, 102, "Extract... 37%");
-  sys_set_item_text(&dialog, 102, "Extract... 100%");
-  sys_set_item_text(&dialog, 101, "C:/App/\x83\x5C.txt");
-  sys_set_item_text(&dialog, 102, "Extract... 0%");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "C:/App/a.txt  Extract... 0%\n"
-            "C:/App/a.txt  Extract... 100%\n"
-            "C:/App/\xE3\x82\xBD.txt  Extract... 0%\n");
-}
-
 TEST_F(TerminalIo, DirectoryTakenOnOkAndItsTrailingSeparatorCut) {
   // A separator is cut at the end only, never a trail byte (KATAKANA SO is
   // 0x83 0x5C); in a single-byte code page 0x5C is a separator.
