@@ -5,13 +5,7 @@
 
 namespace {
 
-class ProgramGroup : public InstallTest {
- protected:
-  void SetUp() override {
-    InstallTest::SetUp();
-    wa->group_checked = 1;
-  }
-};
+using ProgramGroup = InstallTest;
 
 constexpr char two_lines[] =
     "$Group=Example App,With Icon,EXAMPLE.EXE,icons\\APP.ICO\r\n"
@@ -93,7 +87,10 @@ TEST_F(ProgramGroup, ItemsBecomeDesktopEntriesInTheGroupFolder) {
   EXPECT_EQ(read_file(data_home + "/applications/G/kobrix-G-T,_U.desktop"),
             "[Desktop Entry]\nType=Application\nName=T, U\nExec=\"" + dir + "/P,Q.EXE\"\nPath=" +
                 dir + "\nIcon=" + dir + "/I,J.ICO\n");
-  EXPECT_EQ(data_file_count(), 2u);
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(data_home))
+    entries += e.is_regular_file();
+  EXPECT_EQ(entries, 2u);
 }
 
 }  // namespace

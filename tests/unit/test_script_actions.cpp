@@ -3,7 +3,6 @@
 // Win32s, the question, the lines refused, the files the Linux side makes
 // of them; and the command after extraction, split and run (the runner's
 // tests start it on Linux).
-#include "platform/posix/posix_internal.h"
 #include "tests/unit/support_install.h"
 
 namespace {
@@ -39,13 +38,7 @@ TEST(NextField, SplitsAtCommasOutsideQuotesRemovesTheQuotesAndCuts) {
   ASSERT_EQ(posix_set_code_page(1252), 1);
 }
 
-class ScriptActions : public InstallTest {
- protected:
-  void SetUp() override {
-    InstallTest::SetUp();
-    wa->class_checked = 1;
-  }
-};
+using ScriptActions = InstallTest;
 
 TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
   make_file("Example/bin/example.exe");
@@ -74,7 +67,8 @@ TEST_F(ScriptActions, NoToTheQuestionSkipsThatLineOnly) {
   make_file("Example/a.exe");
   make_file("Example/b.exe");
   ask_register = 1;
-  answer_with("n\ny\n");
+  std::ofstream(scratch + "/answers") << "n\ny\n";
+  ASSERT_NE(std::freopen((scratch + "/answers").c_str(), "r", stdin), nullptr);
   testing::internal::CaptureStderr();
   run("$Class=.aaa,First Type,a.exe,FirstType\r\n$Class=.bbb,Second Type,b.exe,SecondType\r\n");
   std::string shown = testing::internal::GetCapturedStderr();
