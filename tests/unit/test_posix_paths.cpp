@@ -38,10 +38,6 @@ bool create(const std::string& path) {
   return true;
 }
 
-uint64_t ticks(const FileTime& t) {
-  return uint64_t(t.high) << 32 | t.low;
-}
-
 // A root and, beside it, a folder outside it; code page 932.
 class PosixSeam : public ::testing::Test {
  protected:
@@ -219,8 +215,7 @@ TEST_F(PosixSeam, CodePagesChooseLeadBytesLowerCaseAndNames) {
   EXPECT_EQ(posix_map_path("C:\\\x83\x5C\\a.txt"), root_ + "/\xE3\x82\xBD/a.txt");
   EXPECT_TRUE(create("C:\\\x93\xFA\x96\x7B.txt"));
   EXPECT_TRUE(exists(root_ + "/\xE6\x97\xA5\xE6\x9C\xAC.txt"));
-  for (auto [byte, lead] :
-       {std::pair{0x81, true}, {0x9F, true}, {0xA0, false}, {0xE0, true}, {0xFD, false}})
+  for (auto [byte, lead] : {std::pair{0x81, true}, {0xA0, false}, {0xFC, true}, {0xFD, false}})
     EXPECT_EQ(sys_is_lead_byte(uint8_t(byte)) != 0, lead) << byte;
   // Lower case never touches a trail byte; CharPrevA steps over a whole character.
   char text[] = "AB\x83\x41Z\x82\x60";
@@ -228,7 +223,6 @@ TEST_F(PosixSeam, CodePagesChooseLeadBytesLowerCaseAndNames) {
   EXPECT_STREQ(text, "ab\x83\x41z\x82\x60");
   const char* s = "a\x83\x5C";
   EXPECT_EQ(sys_char_prev(s, s + 3), s + 1);
-  EXPECT_EQ(sys_char_prev(s, s), s);
 
   ASSERT_EQ(posix_set_code_page(1252), 1);
   EXPECT_FALSE(sys_is_lead_byte(0x81));
@@ -255,7 +249,6 @@ TEST_F(PosixSeam, ReadOnlyIsTheWriteBitsAndTimesReachTheFile) {
   EXPECT_TRUE(create("C:\\ro.txt"));
   fs::create_directories(root_ + "/dir");
   EXPECT_EQ(sys_get_file_attributes("C:\\dir"), uint32_t(attr_directory));
-  EXPECT_EQ(sys_get_file_attributes("C:\\absent"), attr_invalid);
   EXPECT_EQ(sys_open_existing_file("C:\\dir"), invalid_file);  // not a file
 
   FileHandle file = sys_create_file("C:\\t.txt");
@@ -267,7 +260,7 @@ TEST_F(PosixSeam, ReadOnlyIsTheWriteBitsAndTimesReachTheFile) {
            last = {uint32_t(w), uint32_t(w >> 32)}, back = {0, 0}, zero = {0, 0};
   EXPECT_EQ(sys_set_file_time(file, &created, &accessed, &last), 1);
   EXPECT_EQ(sys_get_file_time(file, nullptr, nullptr, &back), 1);
-  EXPECT_EQ(ticks(back), w);
+  EXPECT_EQ(uint64_t(back.high) << 32 | back.low, w);
   // A zero time leaves the time as it is.
   EXPECT_EQ(sys_set_file_time(file, nullptr, &zero, &zero), 1);
   EXPECT_EQ(sys_close_file(file), 1);
@@ -276,26 +269,6 @@ TEST_F(PosixSeam, ReadOnlyIsTheWriteBitsAndTimesReachTheFile) {
   EXPECT_EQ(st.st_mtim.tv_sec, 981173106);
   EXPECT_EQ(st.st_atim.tv_sec, 1009843200);
   EXPECT_EQ(st.st_atim.tv_nsec, 500);
-}
-
-TEST(PosixTimes, SystemTimeAndFileTimeConvertLikeTheSystem) {
-  // Round trips through leap days and the ends of the range; 2001-02-03
-  // was a Saturday.
-  const SystemTime good[] = {{30827, 12, 5, 31, 23, 59, 59, 999},
-                             {1601, 1, 1, 1, 0, 0, 0, 0},
-                             {2001, 2, 6, 3, 4, 5, 6, 0}};
-  FileTime ft;
-  for (const SystemTime& in : good) {
-    ASSERT_EQ(sys_systemtime_to_filetime(&in, &ft), 1);
-    SystemTime out;
-    ASSERT_EQ(sys_filetime_to_systemtime(&ft, &out), 1);
-    EXPECT_EQ(memcmp(&in, &out, sizeof in), 0)
-        << out.wYear << "-" << out.wMonth << "-" << out.wDay << " dow " << out.wDayOfWeek;
-  }
-  EXPECT_EQ(ticks(ft), 981173106ull * 10000000 + 116444736000000000ull);
-  ft = {0, 0x80000000u};
-  SystemTime st;
-  EXPECT_EQ(sys_filetime_to_systemtime(&ft, &st), 0);
 }
 
 }  // namespace

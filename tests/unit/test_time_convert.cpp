@@ -51,12 +51,9 @@ void expect_calendar_and_back(uint32_t seconds) {
 }
 
 TEST(TimeConvert, CalendarAgreesWithGmtimeAtTheEdgesAndOverTheWholeRange) {
-  // 1970-01-01, its odd second, 1971, 1980, 2000-02-29, 2038-01-19 03:14:07
-  // and 03:14:08 (still Tuesday read unsigned), the last second of 2099,
-  // 2100-01-01 and 2100-03-01 (no February 29), the last second of 2100
-  // and 2106-02-07 06:28:15.
-  for (uint32_t seconds : {0u, 1u, 31536000u, 315532800u, 951782400u, 2147483647u, 2147483648u,
-                           4102444799u, 4102444800u, 4107542400u, 4133980799u, 4294967295u})
+  // 2000-02-29, 2038-01-19 03:14:08 (read unsigned), 2100-03-01 (no
+  // February 29) and 2106-02-07 06:28:15.
+  for (uint32_t seconds : {951782400u, 2147483648u, 4107542400u, 4294967295u})
     expect_calendar_and_back(seconds);
   // Every 9,999,991 seconds (a prime, so every time of day comes up), and
   // the last and first second of every year.
@@ -95,9 +92,6 @@ TEST(TimeConvert, FiletimeBothWaysAndTheOldValueKeptWhenRefused) {
   EXPECT_EQ((uint64_t(ft.high) << 32 | ft.low), uint64_t(4294967295ll * 10000000 + epoch_ticks));
 
   int32_t seconds = 0;
-  FileTime y1968 = filetime_of(-63158400);
-  ASSERT_EQ(filetime_to_seconds(&y1968, &seconds), 1);
-  EXPECT_EQ(seconds, -63158400);
   FileTime with_fraction = filetime_of(1000000000, 9999999);  // 0.9999999 s more: cut off
   ASSERT_EQ(filetime_to_seconds(&with_fraction, &seconds), 1);
   EXPECT_EQ(seconds, 1000000000);
