@@ -13,8 +13,6 @@
 #include "pack/member_encoder.h"
 #include "support_lzh_decoder.h"
 
-namespace {
-
 using pack::EncoderTuning;
 using pack::Method;
 using Bytes = std::vector<uint8_t>;
@@ -298,5 +296,3 @@ TEST(PackCodes, MatchFinderAgreesWithBruteForce) {
   expect_matches_as_brute_force(data, 10);
   expect_matches_as_brute_force(data, 13);
 }
-
-}  // namespace

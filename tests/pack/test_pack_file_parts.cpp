@@ -20,8 +20,6 @@
 #include "pack/stub_file.h"
 #include "support_lzh_decoder.h"
 
-namespace {
-
 using namespace pack;
 using Bytes = std::vector<uint8_t>;
 
@@ -30,9 +28,6 @@ unsigned get16(const Bytes& b, size_t at) {
 }
 uint32_t get32(const Bytes& b, size_t at) {
   return get16(b, at) | (get16(b, at + 2) << 16);
-}
-std::string str(const Bytes& b) {
-  return std::string(b.begin(), b.end());
 }
 
 struct TempDir {
@@ -68,34 +63,10 @@ std::vector<std::pair<int, Bytes>> extended_headers(const Bytes& h) {
   return found;
 }
 
-TEST(PackFileParts, MemberHeadersAsTheStubReadsThem) {
-  MemberEntry entry;
-  entry.name = "docs/sub/read me.txt";
-  entry.time = 1262322000;
-  entry.attributes = 0x21;
-  entry.created = filetime_of(1262322000, 500);
-  const Bytes h = member_header(entry, '7', 1000, 3000, 0xBEEF);
-  EXPECT_EQ(get16(h, 0), h.size());
-  EXPECT_EQ(str(Bytes(h.begin() + 2, h.begin() + 7)), "-lh7-");
-  EXPECT_EQ(get32(h, 7), 1000u);
-  EXPECT_EQ(get32(h, 11), 3000u);
-  EXPECT_EQ(get32(h, 15), 1262322000u);
-  EXPECT_EQ(get16(h, 21), 0xBEEFu);
-  const auto ext = extended_headers(h);
-  ASSERT_EQ(ext.size(), 5u);
-  EXPECT_EQ(str(ext[1].second), "read me.txt");
-  EXPECT_EQ(str(ext[2].second), "docs\xffsub\xff");
-  EXPECT_EQ(get16(ext[3].second, 0), 0x21u);
-  // 2010-01-01 01:00:00 UTC and 50 ns, as FILETIME.
-  EXPECT_EQ(get32(ext[4].second, 0) | (uint64_t(get32(ext[4].second, 4)) << 32),
-            129067956000000005ull);
-  // The CRC of the header with its CRC field zeroed.
-  Bytes zeroed = h;
-  zeroed[27] = zeroed[28] = 0;
-  EXPECT_EQ(crc16_bitwise(zeroed.data(), zeroed.size()), get16(h, 27));
-
-  // A header size with a low byte of 0 would read as the archive's end: an
-  // empty comment makes that one header longer.
+TEST(PackFileParts, NoHeaderSizeEndsInAZeroByte) {
+  // Fields and names are read back by the round trips through lhasa, 7zz and
+  // the runner. A header size with a low byte of 0 would read as the
+  // archive's end: an empty comment makes that one header longer.
   int commented = 0;
   for (size_t len = 1; len <= max_member_name; ++len) {
     MemberEntry file;
@@ -324,5 +295,3 @@ TEST(PackFileParts, MemberNamesAndTheListInNameOrder) {
                 .find("missing.txt"),
             std::string::npos);
 }
-
-}  // namespace

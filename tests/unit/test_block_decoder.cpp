@@ -10,8 +10,6 @@
 #include "support_decode.h"
 #include "support_reference_decoder.h"
 
-namespace {
-
 class BlockDecoder : public DecodeTest {
  protected:
   // Everything of the decoder that the program or the next member sees.
@@ -320,5 +318,3 @@ TEST_F(BlockDecoder, FlushesEvery64KiBWithProgressAndACutMemberIsAReadError) {
   EXPECT_EXIT(decode_member(), ::testing::ExitedWithCode(1), "archive.bin\" Read ERROR");
   EXPECT_FALSE(output_exists());
 }
-
-}  // namespace

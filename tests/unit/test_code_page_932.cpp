@@ -10,8 +10,6 @@
 #include "platform/posix/posix_config.h"
 #include "platform/posix/posix_internal.h"
 
-namespace {
-
 // iconv over text; a byte it cannot take is replaced by what fallback appends.
 template <typename Fallback>
 std::string reference(const char* to, const char* from, const std::string& text,
@@ -80,5 +78,3 @@ TEST(CodePage932, BothWaysMatchTheConverter) {
   const std::string four_bytes = "\xF0\x9F\x98\x80";  // beyond the code page's reach
   EXPECT_EQ(posix_from_utf8(four_bytes.c_str()), "?");
 }
-
-}  // namespace

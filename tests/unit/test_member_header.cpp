@@ -4,8 +4,6 @@
 #include "platform/posix/posix_config.h"
 #include "support_decode.h"
 
-namespace {
-
 void put16(Bytes& b, size_t at, uint16_t v) {
   b[at] = uint8_t(v);
   b[at + 1] = uint8_t(v >> 8);
@@ -139,5 +137,3 @@ TEST_F(HeaderTest, JoinsDirectoryAndFileNames) {
     EXPECT_EQ(wa->member_name, name);
   }
 }
-
-}  // namespace

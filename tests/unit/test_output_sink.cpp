@@ -6,8 +6,6 @@
 
 #include "support_decode.h"
 
-namespace {
-
 using OutputSink = DecodeTest;
 
 TEST_F(OutputSink, StoredMemberGoesThroughTheRingIn64KiBPieces) {
@@ -88,5 +86,3 @@ TEST_F(OutputSink, ArchiveCutShortIsAReadErrorAndAShortWriteAWriteError) {
       ::testing::ExitedWithCode(1), "out.bin\" Write ERROR");
   EXPECT_FALSE(output_exists());
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 #include "archive/archive.h"
 #include "platform/posix/posix_config.h"
 
-namespace {
-
 // Shift-JIS characters whose trail byte is a "\\" or a "|" in single-byte text.
 const std::string kTrailBackslash = "\x95\x5C";
 const std::string kTrailBar = "\x83\x7C";
@@ -132,5 +130,3 @@ TEST_F(PathText, PathKeepsItsSeparatorsAndEmptyComponents) {
   EXPECT_EQ(folded(fold_path, "/" + std::string(300, 'x') + "/tail/end.txt", 1),
             "/" + std::string(255, 'x') + "/tail/end.txt");
 }
-
-}  // namespace

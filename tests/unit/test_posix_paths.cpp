@@ -19,8 +19,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 bool exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path));
 }
@@ -270,5 +268,3 @@ TEST_F(PosixSeam, ReadOnlyIsTheWriteBitsAndTimesReachTheFile) {
   EXPECT_EQ(st.st_atim.tv_sec, 1009843200);
   EXPECT_EQ(st.st_atim.tv_nsec, 500);
 }
-
-}  // namespace

@@ -3,8 +3,6 @@
 // missing, and the menu entries the Linux stand-in makes of them.
 #include "tests/unit/support_install.h"
 
-namespace {
-
 using ProgramGroup = InstallTest;
 
 constexpr char two_lines[] =
@@ -92,5 +90,3 @@ TEST_F(ProgramGroup, ItemsBecomeDesktopEntriesInTheGroupFolder) {
     entries += e.is_regular_file();
   EXPECT_EQ(entries, 2u);
 }
-
-}  // namespace

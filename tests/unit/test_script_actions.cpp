@@ -5,8 +5,6 @@
 // tests start it on Linux).
 #include "tests/unit/support_install.h"
 
-namespace {
-
 // The first five fields of a value, split in fields of size bytes, joined
 // by "|"; a field that was cut is marked by a "~" behind it.
 std::string split(const char* value, uint32_t size) {
@@ -52,15 +50,6 @@ TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
                 "set_class_value(ExampleData\\DefaultIcon||C:\\Example\\bin\\example.exe,0)",
                 "broadcast_settings_change()",
             }));
-}
-
-TEST_F(ScriptActions, Win32sWritesOnlyTheExtensionsEntry) {
-  make_file("Example/bin/example.exe");
-  is_win32s = 1;
-  run("$Class=.EXD,Example Data,bin\\example.exe,ExampleData\r\n");
-  EXPECT_EQ(calls(), (std::vector<std::string>{
-                         "write_profile_string(Extensions|exd|C:\\Example\\bin\\example.exe ^.exd)",
-                         "broadcast_settings_change()"}));
 }
 
 TEST_F(ScriptActions, NoToTheQuestionSkipsThatLineOnly) {
@@ -170,5 +159,3 @@ TEST_F(FinalCommand, RunsOnlyAfterACleanPassAndWhenThereIsACommand) {
                          "shell_execute(|(null)|C:\\Example)",
                      }));
 }
-
-}  // namespace

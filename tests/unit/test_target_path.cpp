@@ -15,8 +15,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 class TargetPath : public ::testing::Test {
  protected:
   std::string root;
@@ -153,5 +151,3 @@ TEST_F(TargetPath, DisplayNames) {
   display_name(out, ("C:/abcde\x82\xA0" + std::string(20, 'x') + "/a.txt").c_str(), 19);
   EXPECT_STREQ(out, "C:/abcde.../a.txt");
 }
-
-}  // namespace

@@ -19,8 +19,6 @@
 #include "ui/common/dialog_common.h"
 #include "ui/terminal/terminal_dialog.h"
 
-namespace {
-
 class TerminalIo : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(posix_set_code_page(932), 1); }
@@ -147,5 +145,3 @@ TEST_F(TerminalIo, DirectoryTakenOnOkAndItsTrailingSeparatorCut) {
   sys_free(wa);
   wa = nullptr;
 }
-
-}  // namespace

@@ -15,8 +15,6 @@
 #include "archive/archive.h"
 #include "platform/posix/posix_config.h"
 
-namespace {
-
 constexpr int64_t epoch_ticks = 116444736000000000;  // 1970-01-01 as FILETIME
 
 FileTime filetime_of(int64_t unix_seconds, int64_t extra_ticks = 0) {
@@ -147,5 +145,3 @@ TEST(ExistingFile, LastWriteTimeInSecondsOrNewestWhenUnknown) {
   EXPECT_EQ(existing_file_time("C:\\"), 0xFFFFFFFFu);  // a folder
   std::filesystem::remove_all(root);
 }
-
-}  // namespace
