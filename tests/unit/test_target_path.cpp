@@ -1,5 +1,5 @@
 // Target paths of members: directory macros, joining with the extraction
-// directory, the directories on the way and the display name. The Linux
+// directory and folding for volumes without long names. The Linux
 // side of the seam shows C:\WINDOWS, C:\WINDOWS\SYSTEM and C:\Program Files,
 // and maps every drive to a scratch folder.
 #include <gtest/gtest.h>
@@ -126,28 +126,4 @@ TEST_F(TargetPath, MacrosAndTheTempFolderStayWithinTheirRoom) {
   // Under Win32s the program files are on the Windows drive.
   is_win32s = 1;
   EXPECT_EQ(expanded("%ProgramFiles%/App", ""), "C:\\App");
-}
-
-TEST_F(TargetPath, DisplayNames) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"C:/Program Files/My Company/Long Application Name/data/readme.txt",
-       "C:/Program Files/.../readme.txt"},
-      // 31 characters are shown whole, 32 shortened to 31.
-      {"C:/" + std::string(22, 'p') + "/a.txt", "C:/" + std::string(22, 'p') + "/a.txt"},
-      {"C:/" + std::string(23, 'p') + "/a.txt", "C:/" + std::string(19, 'p') + ".../a.txt"},
-      // Titles of 26 and 28 characters: one and none of the path kept.
-      {"C:/dir/" + std::string(26, 't'), "C.../" + std::string(26, 't')},
-      {"C:/dir/" + std::string(28, 't'), ".../" + std::string(28, 't')},
-      // A directory member has no title of its own.
-      {"C:/Program Files/My Company/docs/", "C:/Program Files/My Company.../"},
-  };
-  char out[text_size];
-  for (const auto& [path, shown] : cases) {
-    display_name(out, path.c_str(), 32);
-    EXPECT_EQ(out, shown) << path;
-  }
-  // The kept part (19 - 5 - 4 - 1 = 9 bytes) would end on a lead byte.
-  ASSERT_NE(posix_set_code_page(932), 0);
-  display_name(out, ("C:/abcde\x82\xA0" + std::string(20, 'x') + "/a.txt").c_str(), 19);
-  EXPECT_STREQ(out, "C:/abcde.../a.txt");
 }

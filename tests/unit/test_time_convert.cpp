@@ -1,19 +1,12 @@
-// Time stamps: seconds since 1970 against SYSTEMTIME and FILETIME, the
-// "TZ" shift and the time of an existing file. The C library's gmtime
-// serves as the independent calendar.
-#include <fcntl.h>
+// Time stamps: seconds since 1970 against SYSTEMTIME and FILETIME. The C
+// library's gmtime serves as the independent calendar.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <tuple>
 
 #include "archive/archive.h"
-#include "platform/posix/posix_config.h"
 
 constexpr int64_t epoch_ticks = 116444736000000000;  // 1970-01-01 as FILETIME
 
@@ -104,44 +97,4 @@ TEST(TimeConvert, FiletimeBothWaysAndTheOldValueKeptWhenRefused) {
     EXPECT_EQ(filetime_to_seconds(&bad, &seconds), 0);
     EXPECT_EQ(seconds, 777);
   }
-}
-
-TEST(TimeConvert, WholeHoursOfTheZoneAreApplied) {
-  const std::pair<const char*, int64_t> cases[] = {
-      {"JST-9", 32400}, {"EST5EDT", -18000}, {"IST-5:30", 18000}, {nullptr, 0}, {"ABC+", 0},
-  };
-  // A long value is read from its first 99 characters: "-1" counts, the "2"
-  // behind it does not.
-  std::string long_value = std::string(97, 'A') + "-12" + std::string(50, 'B');
-  std::string beyond = std::string(99, 'A') + "-5";
-  auto shift_by = [](const char* tz, int32_t value) {
-    tz == nullptr ? unsetenv("TZ") : setenv("TZ", tz, 1);
-    apply_tz_offset(&value);
-    return value;
-  };
-  for (const auto& [tz, shift] : cases)
-    EXPECT_EQ(shift_by(tz, 1000000000) - 1000000000, shift) << (tz ? tz : "(unset)");
-  EXPECT_EQ(shift_by(long_value.c_str(), 0), 3600);
-  EXPECT_EQ(shift_by(beyond.c_str(), 0), 0);
-  // The shift wraps like the unsigned seconds.
-  EXPECT_EQ(uint32_t(shift_by("JST-9", INT32_MAX)), 2147483647u + 32400u);
-  unsetenv("TZ");
-}
-
-TEST(ExistingFile, LastWriteTimeInSecondsOrNewestWhenUnknown) {
-  char scratch[] = "/tmp/kobrix_time_XXXXXX";
-  ASSERT_NE(mkdtemp(scratch), nullptr);
-  std::string root = scratch;
-  posix_set_root(root.c_str());
-  // 2096 reads unsigned; 1963 is a time the seconds cannot hold.
-  for (int64_t seconds : {int64_t(4000000000ll), int64_t(-220924800)}) {
-    int fd = open((root + "/f.txt").c_str(), O_CREAT | O_WRONLY, 0644);
-    struct timespec times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
-    ASSERT_EQ(futimens(fd, times), 0);
-    close(fd);
-    EXPECT_EQ(existing_file_time("C:\\f.txt"), seconds > 0 ? uint32_t(seconds) : 0xFFFFFFFFu);
-  }
-  EXPECT_EQ(existing_file_time("C:\\missing.txt"), 0xFFFFFFFFu);
-  EXPECT_EQ(existing_file_time("C:\\"), 0xFFFFFFFFu);  // a folder
-  std::filesystem::remove_all(root);
 }
