@@ -71,21 +71,16 @@ class HeaderTest : public DecodeTest {
   }
 };
 
-TEST_F(HeaderTest, ArchiveEndsCleanlyInEveryForm) {
-  // A zero byte or the file's end.
-  for (Bytes end : {Bytes{0}, Bytes{}}) {
-    Bytes archive = make_header("-lh0-", {{0x01, text("a.txt")}});
-    archive.insert(archive.end(), end.begin(), end.end());
-    open_at(archive);
-    std::string shown;
-    EXPECT_EQ(read_one(&shown), header_ready);
-    EXPECT_STREQ(wa->member_name, "a.txt");
-    EXPECT_EQ(read_one(&shown), header_end);
-    EXPECT_EQ(shown, "");
-  }
+TEST_F(HeaderTest, ArchiveEndsCleanlyOrNotAtAll) {
+  Bytes archive = make_header("-lh0-", {{0x01, text("a.txt")}});
+  open_at(archive);  // the file's end closes the archive as a zero byte does
+  std::string shown;
+  EXPECT_EQ(read_one(&shown), header_ready);
+  EXPECT_STREQ(wa->member_name, "a.txt");
+  EXPECT_EQ(read_one(&shown), header_end);
+  EXPECT_EQ(shown, "");
   // An archive offset at the file's end is an empty archive; one more is none.
   open_at(Bytes(100, 0), 100);
-  std::string shown;
   EXPECT_EQ(read_one(&shown), header_end);
   wa->settings.archive_offset = 101;
   ::testing::internal::CaptureStderr();
