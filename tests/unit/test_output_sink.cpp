@@ -1,6 +1,6 @@
 // The output sink and the stored copy: 64 KiB pieces with progress, the CRC
-// over what was written, captures of the message and script members, and the
-// failures that end the program with the partial file deleted.
+// over what was written, and the failures that end the program with the
+// partial file deleted.
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -36,34 +36,6 @@ TEST_F(OutputSink, StoredMemberOfNoBytesOrANegativeCountReadsAndWritesNothing) {
     EXPECT_EQ(wa->crc, 0);
     EXPECT_EQ(archive_position(), 0);
   }
-}
-
-TEST_F(OutputSink, CaptureKeepsTextUpToTheFirstZeroAndItsCapacity) {
-  Bytes data = sample_text(2000, 32);
-  for (auto& b : data)
-    if (b == 0) b = '.';
-  auto text = [&](size_t from, size_t to) {
-    return std::string(data.begin() + long(from), data.begin() + long(to));
-  };
-  wa->capture_mode = capture_message;
-  wa->crc = 0x4321;
-  write_output(data.data(), 2000, invalid_file);
-  EXPECT_EQ(std::string(wa->text), text(0, 1023));
-  data[10] = 0;
-  write_output(data.data(), 2000, invalid_file);
-  EXPECT_EQ(std::string(wa->text), text(0, 10));
-  write_output(data.data() + 3, 5, invalid_file);
-  EXPECT_EQ(std::string(wa->text), text(3, 8));
-
-  wa->capture_mode = capture_script;
-  data[10] = 'x';
-  write_output(data.data(), 2000, invalid_file);
-  EXPECT_EQ(std::string(wa->script), text(0, 2000));
-  // No capture asked for: nothing kept anywhere. The CRC is never run.
-  wa->capture_mode = capture_none;
-  write_output(data.data() + 100, 2000 - 100, invalid_file);
-  EXPECT_EQ(std::string(wa->script), text(0, 2000));
-  EXPECT_EQ(wa->crc, 0x4321);
 }
 
 TEST_F(OutputSink, ArchiveCutShortIsAReadErrorAndAShortWriteAWriteError) {

@@ -81,7 +81,6 @@ TEST(TimeConvert, FiletimeBothWaysAndTheOldValueKeptWhenRefused) {
   FileTime ft = {};
   ASSERT_EQ(seconds_to_filetime(4294967295u, &ft), 1);
   EXPECT_EQ((uint64_t(ft.high) << 32 | ft.low), uint64_t(4294967295ll * 10000000 + epoch_ticks));
-
   int32_t seconds = 0;
   FileTime with_fraction = filetime_of(1000000000, 9999999);  // 0.9999999 s more: cut off
   ASSERT_EQ(filetime_to_seconds(&with_fraction, &seconds), 1);
