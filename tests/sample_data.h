@@ -37,7 +37,8 @@ inline uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial
   uint16_t crc = 0;
   for (size_t i = 0; i < n; ++i) {
     crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? uint16_t((crc >> 1) ^ polynomial) : crc >> 1;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? uint16_t((crc >> 1) ^ polynomial) : crc >> 1;
   }
   return crc;
 }

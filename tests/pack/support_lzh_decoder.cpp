@@ -116,7 +116,10 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
         for (uint32_t i = 0; i < n;) {
           // 0: one zero, 1: 3 to 18 zeros, 2: 20 to 531 zeros, else a length + 2.
           const int c = length_code.decode(in);
-          const uint32_t zeros = c == 0 ? 1 : c == 1 ? in.bits(4) + 3 : c == 2 ? in.bits(9) + 20 : 0;
+          const uint32_t zeros = c == 0   ? 1
+                                 : c == 1 ? in.bits(4) + 3
+                                 : c == 2 ? in.bits(9) + 20
+                                          : 0;
           if (c > 2) lengths[i++] = c - 2;
           if (c <= 2 && (i += zeros) > n) throw Failure("zero run past the count");
         }
@@ -141,7 +144,8 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
         for (uint32_t m = 0; m < length; ++m) out->push_back((*out)[out->size() - back]);
       }
     }
-    if ((in.position() + 7) / 8 != packed.size()) throw Failure("packed data longer than its codes");
+    if ((in.position() + 7) / 8 != packed.size())
+      throw Failure("packed data longer than its codes");
   } catch (const Failure& e) {
     report.error = e.what();
   }

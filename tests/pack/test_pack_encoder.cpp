@@ -116,8 +116,7 @@ TEST(PackEncoder, UnitsCodedApartGiveTheMembersBytes) {
   EncoderTuning tuning;
   tuning.unit = 40000;
   tuning.segment = 15000;
-  const Bytes data =
-      joined({sample_text(100000, 21), sample_random(30000, 22), Bytes(30001, 'z')});
+  const Bytes data = joined({sample_text(100000, 21), sample_random(30000, 22), Bytes(30001, 'z')});
   const Bytes whole = round_trip(data, '7', tuning).bytes;
 
   Method method;
@@ -140,8 +139,8 @@ TEST(PackEncoder, UnitsCodedApartGiveTheMembersBytes) {
 }
 
 TEST(PackEncoder, EveryLevelDecodesAndTheHighestIsSmallest) {
-  const Bytes data = joined({sample_text(150000, 31), sample_random(20000, 32), Bytes(5000, 0),
-                             sample_text(60000, 33)});
+  const Bytes data = joined(
+      {sample_text(150000, 31), sample_random(20000, 32), Bytes(5000, 0), sample_text(60000, 33)});
   std::vector<size_t> sizes;
   for (int level = pack::min_level; level <= pack::max_level; ++level)
     sizes.push_back(round_trip(data, '7', pack::tuning_for_level(level)).bytes.size());

@@ -196,8 +196,8 @@ TEST(PackFileParts, CorpusArchivesAreAcceptedExactlyWhenTheStubReadsThemWhole) {
 }
 
 TEST(PackFileParts, OptionsAndTheWidthsOfTextsInTheCodePage) {
-  PackOptions o = parse_options({"-o", "out.exe", "--auto-start", "--integrity", "-C", "base",
-                                 "a", "-C", "sub", "b", "-C", "/abs", "c", "--", "-d"});
+  PackOptions o = parse_options({"-o", "out.exe", "--auto-start", "--integrity", "-C", "base", "a",
+                                 "-C", "sub", "b", "-C", "/abs", "c", "--", "-d"});
   ASSERT_EQ(o.inputs.size(), 4u);
   EXPECT_EQ(o.inputs[1].folder, "base/sub");
   EXPECT_EQ(o.inputs[2].folder, "/abs");
@@ -230,7 +230,8 @@ TEST(PackFileParts, MemberNamesAndTheListInNameOrder) {
 
   // Folders come before their contents, in name order.
   TempDir dir;
-  for (const char* folder : {"/top", "/top/empty", "/top/b"}) mkdir((dir.path + folder).c_str(), 0755);
+  for (const char* folder : {"/top", "/top/empty", "/top/b"})
+    mkdir((dir.path + folder).c_str(), 0755);
   dir.write("top/b/z.txt", {'z'});
   dir.write("top/a.txt", {'a', 'a'});
   dir.write("top/c.txt", {});

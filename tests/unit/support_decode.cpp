@@ -56,7 +56,8 @@ std::vector<StoredMember> pack_with_jlha(char method, const std::vector<Bytes>& 
   }
   // jlha is there: an archive it did not write, or one not read whole, is
   // a failure, not a reason to skip.
-  if (members.size() != files.size()) ADD_FAILURE() << "jlha's archive is not as asked: " << command;
+  if (members.size() != files.size())
+    ADD_FAILURE() << "jlha's archive is not as asked: " << command;
   return members;
 }
 

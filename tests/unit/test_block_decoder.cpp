@@ -1,7 +1,11 @@
 // The decoder: CRC-16 against a bitwise one, the bit reader's refills,
 // decoding tables of random codes, members packed by jlha (the fast loop
 // against the code-by-code reference), hand-made blocks, flushes and
-// progress, and the damaged members that end the program.
+// progress, and the damaged members that end the program; the output sink
+// and the stored copy.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -247,8 +251,8 @@ TEST_F(BlockDecoder, ListsOutsideTheirAlphabetsIncompleteOrOverfullAreBadTables)
   };
   for (const auto& list : refused)
     expect_bad_table([&] {
-      build_table(list.data(), int(list.size()), small_main_bits, wa->small_table,
-                  small_table_size, table_symbols);
+      build_table(list.data(), int(list.size()), small_main_bits, wa->small_table, small_table_size,
+                  table_symbols);
     });
   // 256 codes of 7 bits would fill the table twice over.
   expect_bad_table([&] {
@@ -296,5 +300,58 @@ TEST_F(BlockDecoder, FlushesEvery64KiBWithProgressAndACutMemberIsAReadError) {
   use_member(cut);
   open_output();
   EXPECT_EXIT(decode_member(), ::testing::ExitedWithCode(1), "archive.bin\" Read ERROR");
+  EXPECT_FALSE(output_exists());
+}
+
+using OutputSink = DecodeTest;
+
+TEST_F(OutputSink, StoredMemberGoesThroughTheRingIn64KiBPieces) {
+  Bytes data = sample_random(150000, 31);
+  open_archive(data, Bytes(30, 0xEE));
+  wa->crc = 0x1234;
+  std::vector<size_t> sizes;
+  Bytes out;
+  std::vector<int> progress =
+      progress_shown([&] { out = recorded([] { copy_stored_member(150000); }, &sizes); });
+  EXPECT_EQ(sizes, (std::vector<size_t>{65536, 65536, 18928}));
+  EXPECT_TRUE(out == data);
+  EXPECT_EQ(wa->crc, crc16_bitwise(data.data(), data.size()));
+  // Progress with the bytes copied before each piece: 0, 65536, 131072.
+  EXPECT_EQ(progress, (std::vector<int>{0, 43, 87}));
+  EXPECT_EQ(archive_position(), 150000);
+}
+
+TEST_F(OutputSink, StoredMemberOfNoBytesOrANegativeCountReadsAndWritesNothing) {
+  open_archive(Bytes(100, 0x41));
+  for (uint32_t size : {0u, 0x80000000u}) {
+    wa->crc = 0x1234;
+    Bytes out;
+    EXPECT_TRUE(progress_shown([&] {
+                  out = recorded([&] { copy_stored_member(int32_t(size)); });
+                }).empty());
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(wa->crc, 0);
+    EXPECT_EQ(archive_position(), 0);
+  }
+}
+
+TEST_F(OutputSink, ArchiveCutShortIsAReadErrorAndAShortWriteAWriteError) {
+  open_archive(sample_random(100000, 34));
+  open_output();
+  EXPECT_EXIT(copy_stored_member(150000), ::testing::ExitedWithCode(1), "archive.bin\" Read ERROR");
+  EXPECT_FALSE(output_exists());
+
+  // The second piece is cut short.
+  open_archive(sample_random(150000, 35));
+  open_output();
+  EXPECT_EXIT(
+      {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = 100000;  // a disk that takes 100000 bytes
+        setrlimit(RLIMIT_FSIZE, &limit);
+        copy_stored_member(150000);
+      },
+      ::testing::ExitedWithCode(1), "out.bin\" Write ERROR");
   EXPECT_FALSE(output_exists());
 }

@@ -105,7 +105,8 @@ TEST_F(TerminalIo, DirectoryTakenOnOkAndItsTrailingSeparatorCut) {
   // 0x83 0x5C); in a single-byte code page 0x5C is a separator.
   const std::tuple<int, const char*, int, const char*> cases[] = {
       {932, "a\\b", 0, "a\\b"},
-      {932, "C:\\\x83\x5C", 0, "C:\\\x83\x5C"}, {932, "\x83\x5C/", 1, "\x83\x5C"},
+      {932, "C:\\\x83\x5C", 0, "C:\\\x83\x5C"},
+      {932, "\x83\x5C/", 1, "\x83\x5C"},
       {1252, "C:\\\x83\x5C", 1, "C:\\\x83"},
   };
   for (const auto& [code_page, in, cut, out] : cases) {
