@@ -33,15 +33,15 @@ void fuzz_set_own_file(const uint8_t* data, size_t size) {
   last_message[0] = 0;
 }
 
-size_t fuzz_own_file_requested_end() {
-  return requested_end;
-}
-FuzzWrites fuzz_writes() {
-  return writes;
-}
-const char* fuzz_last_message() {
-  return last_message;
-}
+// clang-format off
+size_t fuzz_own_file_requested_end() { return requested_end; }
+FuzzWrites fuzz_writes() { return writes; }
+const char* fuzz_last_message() { return last_message; }
+void* sys_alloc_zeroed(size_t size) { return std::calloc(1, size != 0 ? size : 1); }
+void sys_free(void* block) { std::free(block); }
+FileHandle sys_open_own_file(const char*) { return own_file; }
+void sys_close_own_file(FileHandle) {}
+// clang-format on
 
 int fuzz_run(void (*fn)()) {
   if (setjmp(exit_point) != 0) return exit_status;
@@ -49,14 +49,8 @@ int fuzz_run(void (*fn)()) {
   return -1;
 }
 
-// ---- memory and process ----
+// ---- process and the program's own file ----
 
-void* sys_alloc_zeroed(size_t size) {
-  return std::calloc(1, size != 0 ? size : 1);
-}
-void sys_free(void* block) {
-  std::free(block);
-}
 void sys_exit_process(int status) {
   exit_status = status;
   std::longjmp(exit_point, 1);
@@ -68,11 +62,6 @@ uint32_t sys_module_path(char* out, uint32_t size) {
   return sizeof path - 1;
 }
 
-// ---- the program's own file ----
-
-FileHandle sys_open_own_file(const char*) {
-  return own_file;
-}
 int32_t sys_seek_own_file(FileHandle file, int32_t offset, int origin) {
   if (file != own_file) return -1;
   int64_t base = origin == seek_begin     ? 0
@@ -92,7 +81,6 @@ int32_t sys_read_own_file(FileHandle file, void* out, uint32_t size) {
   own_position += n;
   return int32_t(n);
 }
-void sys_close_own_file(FileHandle) {}
 
 // ---- member files: written ones are hashed, no file exists ----
 
