@@ -132,15 +132,11 @@ TEST(SplitCommandLine, ProgramAndParameters) {
   }
 }
 
-class FinalCommand : public InstallTest {
- protected:
-  void command(const char* command) {
+TEST_F(ScriptActions, TheCommandRunsOnlyAfterACleanPassAndWhenThereIsOne) {
+  auto command = [](const char* command) {
     text_copy(wa->settings.command, command, sizeof wa->settings.command);
     run_command(nullptr);
-  }
-};
-
-TEST_F(FinalCommand, RunsOnlyAfterACleanPassAndWhenThereIsACommand) {
+  };
   // An empty script still ends with the broadcast.
   run("");
   EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
@@ -160,13 +156,11 @@ TEST_F(FinalCommand, RunsOnlyAfterACleanPassAndWhenThereIsACommand) {
                      }));
 }
 
-using ProgramGroup = InstallTest;
-
 constexpr char two_lines[] =
     "$Group=Example App,With Icon,EXAMPLE.EXE,icons\\APP.ICO\r\n"
     "$Group=Second,Read Me,README.TXT\r\n";
 
-TEST_F(ProgramGroup, EachLineIsOneWholeConversationWhetherCommandsAreAnsweredOrNot) {
+TEST_F(ScriptActions, EachLineIsOneWholeConversationWhetherCommandsAreAnsweredOrNot) {
   // A command without an answer is terminated after ten seconds of the
   // test clock; the icon is the third argument, three fields mean none.
   set_clock_step(50);
@@ -188,7 +182,7 @@ TEST_F(ProgramGroup, EachLineIsOneWholeConversationWhetherCommandsAreAnsweredOrN
   }
 }
 
-TEST_F(ProgramGroup, MissingServerIsStartedAndEachLineWaitsTwoSecondsForIt) {
+TEST_F(ScriptActions, MissingServerIsStartedAndEachLineWaitsTwoSecondsForIt) {
   set_program_manager(progman_absent);
   set_clock_step(10);
   run(two_lines);
@@ -201,9 +195,8 @@ TEST_F(ProgramGroup, MissingServerIsStartedAndEachLineWaitsTwoSecondsForIt) {
   uint32_t took = sys_tick_count();
   EXPECT_GE(took, 2 * 2000u);
   EXPECT_LT(took, 2 * 2000u + 100u);
-}
-
-TEST_F(ProgramGroup, AcknowledgementsOutsideAConversationAreIgnored) {
+  // Acknowledgements outside a conversation are ignored.
+  recorded_calls().clear();
   static char server;
   for (int32_t state : {0, -1}) {
     dde_state = state;
@@ -214,7 +207,7 @@ TEST_F(ProgramGroup, AcknowledgementsOutsideAConversationAreIgnored) {
   EXPECT_EQ(dde_server, nullptr);
 }
 
-TEST_F(ProgramGroup, LinesWithPathsPastTheRoomHoldNoConversation) {
+TEST_F(ScriptActions, LinesWithPathsPastTheRoomHoldNoConversation) {
   text_copy(wa->dest_dir, ("C:\\" + std::string(200, 'd')).c_str(), sizeof wa->dest_dir);
   run("$Group=G,Title," + std::string(60, 'p') + "\r\n$Group=G,Title,P.EXE," +
       std::string(60, 'i') + "\r\n$Group=" + std::string(100, 'g') + ",Title,P.EXE\r\n");
@@ -225,7 +218,7 @@ TEST_F(ProgramGroup, LinesWithPathsPastTheRoomHoldNoConversation) {
             std::string::npos);
 }
 
-TEST_F(ProgramGroup, ItemsBecomeDesktopEntriesInTheGroupFolder) {
+TEST_F(ScriptActions, ItemsBecomeDesktopEntriesInTheGroupFolder) {
   // A document opens with its associated program.
   make_file("Example/README.TXT");
   run("$Group=G,Read Me,README.TXT\r\n");
@@ -242,8 +235,4 @@ TEST_F(ProgramGroup, ItemsBecomeDesktopEntriesInTheGroupFolder) {
   EXPECT_EQ(read_file(data_home + "/applications/G/kobrix-G-T,_U.desktop"),
             "[Desktop Entry]\nType=Application\nName=T, U\nExec=\"" + dir +
                 "/P,Q.EXE\"\nPath=" + dir + "\nIcon=" + dir + "/I,J.ICO\n");
-  size_t entries = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(data_home))
-    entries += e.is_regular_file();
-  EXPECT_EQ(entries, 2u);
 }
