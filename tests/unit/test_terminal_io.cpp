@@ -50,6 +50,7 @@ TEST_F(TerminalIo, EachQuestionReadsOneLineAndTheEndAnswersNoOrCancel) {
       {box_yes_no_cancel | box_icon_question, answer_yes, "Setup: \"C:\\App\\a.txt\" Overwrite?"},
       {box_yes_no_cancel, answer_no, "[y/n/c]"},
       {box_yes_no_cancel, answer_cancel, ""},
+      {box_ok | box_icon_stop, answer_ok, ""},  // reads no line
       {box_yes_no, answer_yes, "[y/n]"},
       {box_yes_no, answer_no, "maybe"},  // a line that answers nothing is passed over
       {box_yes_no, answer_yes, ""},      // so is Cancel where it is not offered
@@ -66,30 +67,6 @@ TEST_F(TerminalIo, EachQuestionReadsOneLineAndTheEndAnswersNoOrCancel) {
   std::string shown;
   EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_yes);
   EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
-}
-
-TEST_F(TerminalIo, AnOkBoxReadsNoLineAndShowsItsTextInUtf8Escaped) {
-  feed_stdin("n\n");
-  std::string shown;
-  EXPECT_EQ(ask(box_ok | box_icon_stop | box_task_modal, &shown), answer_ok);
-  // The line is still there for the next question.
-  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
-  // Only the archive's message keeps its line breaks and tabs; in other
-  // texts they are shown escaped, as every control character.
-  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
-  ASSERT_NE(wa, nullptr);
-  wa->capture_mode = capture_message;
-  posix_set_message_check(terminal_shows_message);
-  text_copy(wa->text, "\x83\x5C\r\nline\tend\x1b[8m", text_size);
-  testing::internal::CaptureStderr();
-  sys_message_box(nullptr, wa->text, "\x93\xFA", box_ok);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "\xE6\x97\xA5: \xE3\x82\xBD\nline\tend\\x1b[8m\n");
-  testing::internal::CaptureStderr();
-  sys_message_box(nullptr, "\"a\r\nb\" Overwrite?", "T", box_ok);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "T: \"a\\x0d\\x0ab\" Overwrite?\n");
-  sys_free(wa);
-  wa = nullptr;
 }
 
 TEST(TerminalSafe, ControlCharactersReorderingMarksAndBrokenUtf8AreShownEscaped) {
