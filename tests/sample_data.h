@@ -1,6 +1,5 @@
 // Shared by the decoder's and the encoder's tests: sample data fixed by a
-// seed, text that compresses (words, line breaks and now and then a few
-// random bytes) and random bytes that do not; and CRC-16 bit by bit.
+// seed (text with now and then a few random bytes; random bytes), and CRC-16.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +30,7 @@ inline std::vector<uint8_t> sample_random(size_t n, uint32_t seed) {
   return out;
 }
 
-// The CRC-16 of LZH archives (start 0, 0xA001 reflected) bit by bit,
-// independent of the tables.
+// The CRC-16 of LZH archives (start 0, 0xA001 reflected) bit by bit.
 inline uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial = 0xA001) {
   uint16_t crc = 0;
   for (size_t i = 0; i < n; ++i) {

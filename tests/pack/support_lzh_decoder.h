@@ -1,10 +1,8 @@
-// An independent decoder of the LZH block format and CRC-16 for the builder's tests. Besides
-// decoding, it refuses everything other decoders may refuse: incomplete or over-full
-// codes, codes longer than 16 bits, a block size of 0, distances beyond the method's
-// dictionary or before the member's first byte.
+// An independent decoder of the LZH block format for the builder's tests. It refuses all
+// that other decoders may refuse: codes not complete or longer than 16 bits, a block size
+// of 0, distances beyond the method's dictionary or before the member's first byte.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>

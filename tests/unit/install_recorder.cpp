@@ -1,8 +1,7 @@
-// The calls the core makes of the seam's installation actions, recorded on
-// their way to the Linux side: the tests that link this file wrap each
-// symbol below (ld --wrap, tests/CMakeLists.txt), so that the core's call
-// reaches wrap_X, which records it and calls real_X, the Linux side's.
-// Program Manager's stand-in can be made absent or mute, and the clock fast.
+// The core's calls of the seam's installation actions, recorded on their way
+// to the Linux side: tests/CMakeLists.txt wraps each symbol below (ld --wrap),
+// so the call reaches wrap_X, which records it and calls real_X. Program
+// Manager's stand-in can be made absent or mute, and the clock fast.
 #include <map>
 #include <string>
 #include <utility>
