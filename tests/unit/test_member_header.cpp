@@ -4,34 +4,26 @@
 #include "platform/posix/posix_config.h"
 #include "support_decode.h"
 
-void put16(Bytes& b, size_t at, uint16_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
-}
-
-struct Ext {
-  uint8_t type;
-  Bytes data;
-};
+using Ext = std::pair<uint8_t, Bytes>;
 
 // A level-2 header with the extended headers in the order given; the header
 // CRC extension is added last unless add_crc is false.
 Bytes make_header(const char* method, std::vector<Ext> exts, bool add_crc = true) {
   if (add_crc) exts.push_back({0x00, {0, 0}});
-  Bytes h(26, 0);
-  for (int i = 0; i < 5; ++i) h[2 + i] = uint8_t(method[i]);
+  Bytes h(24, 0);
+  std::copy(method, method + 5, h.begin() + 2);
   h[20] = 2;
-  put16(h, 24, exts.empty() ? 0 : uint16_t(exts[0].data.size() + 3));
   size_t crc_at = 0;
-  for (size_t i = 0; i < exts.size(); ++i) {
-    h.push_back(exts[i].type);
-    if (exts[i].type == 0) crc_at = h.size();
-    h.insert(h.end(), exts[i].data.begin(), exts[i].data.end());
-    h.insert(h.end(), {0, 0});
-    put16(h, h.size() - 2, i + 1 < exts.size() ? uint16_t(exts[i + 1].data.size() + 3) : 0);
+  for (const auto& [type, data] : exts) {  // its size, type and data
+    const size_t size = data.size() + 3;
+    h.insert(h.end(), {uint8_t(size), uint8_t(size >> 8), type});
+    if (type == 0) crc_at = h.size();
+    h.insert(h.end(), data.begin(), data.end());
   }
-  put16(h, 0, uint16_t(h.size()));
-  if (crc_at != 0) put16(h, crc_at, crc16_bitwise(h.data(), h.size()));
+  h.insert(h.end(), {0, 0});
+  h[0] = uint8_t(h.size()), h[1] = uint8_t(h.size() >> 8);
+  const uint16_t crc = crc16_bitwise(h.data(), h.size());
+  if (crc_at != 0) h[crc_at] = uint8_t(crc), h[crc_at + 1] = uint8_t(crc >> 8);
   return h;
 }
 
@@ -94,7 +86,7 @@ TEST_F(HeaderTest, RefusesBadMethodsCrcBoundsAndSizes) {
   Bytes flipped = make_header("-lh5-", {{0x01, text("x")}});
   flipped[flipped.size() - 4] ^= 1;  // a bit of the stored header CRC
   Bytes beyond = make_header("-lh5-", {{0x01, text("x")}});
-  put16(beyond, 24, 200);  // the first extension runs past the header
+  beyond[24] = 200;  // the first extension runs past the header
   const std::pair<Bytes, const char*> refused[] = {
       {make_header("-lh1-", {{0x01, text("x")}}), "Bad header"},
       {make_header("-lh8-", {{0x01, text("x")}}), "Bad header"},
@@ -126,7 +118,7 @@ TEST_F(HeaderTest, JoinsDirectoryAndFileNames) {
   };
   for (const auto& [exts, name] : cases) {
     std::string shown;
-    bool crc_given = exts[0].type == 0x00;
+    bool crc_given = exts[0].first == 0x00;
     ASSERT_EQ(read_only_header(make_header("-lh0-", exts, !crc_given), &shown), header_ready)
         << name;
     EXPECT_EQ(wa->member_name, name);
