@@ -57,7 +57,6 @@ class Code {
     }
     throw Failure("no such code");
   }
-  bool is_single() const { return single_ >= 0; }
 
  private:
   int single_ = -1;
@@ -102,14 +101,12 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
       const uint32_t block = in.bits(16);
       if (block == 0) throw Failure("block size 0");
       ++report.blocks;
-      if (block > report.largest_block) report.largest_block = block;
       read_small(in, 19, 5, 3, &length_code);
       const uint32_t n = in.bits(9);
       if (n == 0) {
         const uint32_t s = in.bits(9);
         if (s >= 510) throw Failure("single literal out of range");
         literal_code.single(int(s));
-        ++report.single_literal_blocks;
       } else {
         if (n > 510) throw Failure("literal count too large");
         std::vector<int> lengths(510, 0);
@@ -126,7 +123,6 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
         literal_code.lengths(lengths);
       }
       read_small(in, position_count, position_bits, -1, &position_code);
-      if (position_code.is_single()) ++report.single_position_blocks;
       for (uint32_t k = 0; k < block; ++k) {
         if (out->size() >= size) throw Failure("block holds codes past the member's end");
         const int c = literal_code.decode(in);

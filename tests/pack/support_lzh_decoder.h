@@ -12,10 +12,7 @@
 struct DecodeReport {
   std::string error;  // empty when the data decoded cleanly
   uint32_t blocks = 0;
-  uint32_t largest_block = 0;
   uint32_t longest_distance = 0;  // bytes back
-  uint32_t single_literal_blocks = 0;
-  uint32_t single_position_blocks = 0;
 };
 
 // Decodes size bytes of a -lh5-, -lh6- or -lh7- member from packed.

@@ -68,7 +68,6 @@ TEST(PackFileParts, StubsWithoutRoomForTheSettingsRecordAreRefused) {
   // The record takes bytes up to 1114 of the stub; behind it is the stub's own.
   Bytes stub(1120, 0);
   stub[0] = 'M', stub[1] = 'Z', stub[8] = 32;
-  EXPECT_EQ(stub_problem(stub), "");
   stub[1115] = 1;
   EXPECT_EQ(stub_problem(stub), "");
   stub[1114] = 1;

@@ -119,7 +119,6 @@ TEST(SplitCommandLine, ProgramAndParameters) {
       // Trailing blanks of the parameters stay.
       {"  \"C:\\Program Files\\App\\app.exe\"   -a  \"b c\"  ", "C:\\Program Files\\App\\app.exe",
        "-a  \"b c\"  "},
-      {"\tsetup.exe\t/q", "setup.exe", "/q"},
       {"\"app.exe\"-x y", "app.exe", "-x y"},                      // no blank after the quote
       {"\"C:\\My App\\app.exe -x", "C:\\My App\\app.exe -x", ""},  // no closing quote
       {"   ", "", ""},

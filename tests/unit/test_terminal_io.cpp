@@ -97,8 +97,6 @@ TEST_F(TerminalIo, DirectoryTakenOnOkAndItsTrailingSeparatorCut) {
   // 255 characters, a longer text is cut, never overflows.
   wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
   ASSERT_NE(wa, nullptr);
-  EXPECT_EQ(take_directory(nullptr, "a\"b\"\"c\""), 1);
-  EXPECT_STREQ(wa->dest_dir, "abc");
   EXPECT_EQ(take_directory(nullptr, std::string(400, 'x').c_str()), 1);
   EXPECT_EQ(std::strlen(wa->dest_dir), 255u);
   sys_free(wa);
