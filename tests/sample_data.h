@@ -1,5 +1,5 @@
-// Shared by the decoder's and the encoder's tests: sample data fixed by a
-// seed (text with now and then a few random bytes; random bytes), and CRC-16.
+// Sample data fixed by a seed (text with a few random bytes now and then;
+// random bytes) and CRC-16, for the decoder's and the encoder's tests.
 #pragma once
 
 #include <cstdint>

@@ -94,13 +94,6 @@ TEST(PackEncoder, BoundariesOfUnitsSegmentsAndBlocksInsideLongMatches) {
     EXPECT_LT(round_trip(repeated(block, 300000), digit, tuning).bytes.size(),
               1100u + 300000 / 256 * 2);
   }
-  // A low threshold for long matches and small segments.
-  EncoderTuning short_matches;
-  short_matches.segment = 1000;
-  short_matches.nice_length = 8;
-  short_matches.search_depth = 4;
-  const Bytes twice = repeated(sample_text(20000, 5), 40000);
-  round_trip(joined({twice, Bytes(5000, 'z')}), '7', short_matches, 777);
 }
 
 TEST(PackEncoder, UnitsCodedApartGiveTheMembersBytes) {

@@ -1,6 +1,6 @@
 // Shared by the decoder's and the header reader's tests: a work area over a
-// scratch folder, packed data as the program's own file, members packed by
-// jlha, hand-made bit streams, and what the sink wrote and progress showed.
+// scratch folder, members packed by jlha, hand-made bit streams, and what the
+// sink wrote and progress showed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,9 +26,8 @@ struct StoredMember {
   uint16_t crc() const { return get_u16(header.data() + 21); }
 };
 
-// The files packed by jlha with a method of '5' to '7' and level-2 headers,
-// one member each; empty when jlha is not installed. When jlha fails, so
-// does the test.
+// The files packed by jlha with a method of '5' to '7', level-2 headers;
+// empty when jlha is not installed (when it fails, so does the test).
 std::vector<StoredMember> pack_with_jlha(char method, const std::vector<Bytes>& files);
 
 // Bits most significant first, as the bit reader takes them.
@@ -43,8 +42,8 @@ struct BitWriter {
 void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint16_t position,
                         int position_count_bits);
 
-// A fresh work area with the CRC table over a scratch folder that stands in
-// for drive C:; the program's own file is "archive.bin" in it.
+// A work area with the CRC table; a scratch folder is drive C:, with the
+// program's own file "archive.bin" in it.
 class DecodeTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -68,9 +67,8 @@ class DecodeTest : public ::testing::Test {
   Bits bits;
 };
 
-// Runs fn with output_file one end of a socket that keeps message
-// boundaries; the bytes written, and the size of each write in *sizes.
-// With count_only, only counted: for members too large to keep.
+// Runs fn with output_file a socket that keeps message boundaries: the
+// bytes written and each write's size, or with count_only their count.
 Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes = nullptr,
                uint64_t* count_only = nullptr);
 

@@ -180,20 +180,6 @@ TEST_F(PosixSeam, AReplacedFileIsANewFile) {
   EXPECT_EQ(fs::hard_link_count(outside_ + "/victim.txt"), 1u);
 }
 
-TEST_F(PosixSeam, TheWayToTheExtractionDirectoryCanBeCreated) {
-  std::string extract = outside_ + "/new/deep/out";
-  posix_set_extract_dir(extract.c_str(), 1);
-  for (const std::string& dir :
-       {outside_ + "/new", outside_ + "/new/deep", extract, extract + "/sub"})
-    EXPECT_EQ(sys_create_directory(dir.c_str()), 1) << dir;
-  EXPECT_EQ(sys_create_directory(extract.c_str()), 0);  // exists
-  // Only folders on the way: no file there, no folder beside it.
-  EXPECT_FALSE(create(outside_ + "/new/f.txt"));
-  EXPECT_EQ(sys_create_directory((outside_ + "/new/side").c_str()), 0);
-  EXPECT_FALSE(exists(outside_ + "/new/side"));
-  EXPECT_TRUE(create(extract + "/sub/f.txt"));
-}
-
 TEST_F(PosixSeam, CodePagesChooseLeadBytesLowerCaseAndNames) {
   // "\x83\x5C" is KATAKANA SO, whose trail byte is a backslash; names are
   // written in UTF-8 (the conversion is held against iconv elsewhere).

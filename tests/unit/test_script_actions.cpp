@@ -1,5 +1,6 @@
 // The walk over the script after extraction: the field splitter; file types
-// (the registry values and their order, the question, the lines refused);
+// (the registry values and their order, the lines refused; the question is
+// met in the Wine tests);
 // program items through the DDE conversation (one whole conversation per
 // line whether Program Manager answers, stays mute or is missing); the files
 // the Linux side makes of them; and the command after extraction, split and
@@ -50,22 +51,6 @@ TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
                 "set_class_value(ExampleData\\DefaultIcon||C:\\Example\\bin\\example.exe,0)",
                 "broadcast_settings_change()",
             }));
-}
-
-TEST_F(ScriptActions, NoToTheQuestionSkipsThatLineOnly) {
-  make_file("Example/a.exe");
-  make_file("Example/b.exe");
-  ask_register = 1;
-  std::ofstream(scratch + "/answers") << "n\ny\n";
-  ASSERT_NE(std::freopen((scratch + "/answers").c_str(), "r", stdin), nullptr);
-  testing::internal::CaptureStderr();
-  run("$Class=.aaa,First Type,a.exe,FirstType\r\n$Class=.bbb,Second Type,b.exe,SecondType\r\n");
-  std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_NE(shown.find("Example App Setup: \"First Type\" Set Class?"), std::string::npos);
-  EXPECT_NE(shown.find("\"Second Type\" Set Class?"), std::string::npos);
-  std::vector<std::string> values = calls("set_class_value");
-  ASSERT_EQ(values.size(), 4u);
-  EXPECT_EQ(values[0], "set_class_value(.bbb||SecondType)");
 }
 
 TEST_F(ScriptActions, LinesThatWouldNameTheWrongKeyAreRefused) {
