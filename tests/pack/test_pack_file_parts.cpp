@@ -98,12 +98,7 @@ TEST(PackFileParts, ExistingArchivesAreCheckedHeaderByHeader) {
   const Bytes second = member_record("dir/a.txt", '0', {'a', 'b', 'c'}, 0x9738);
   good.insert(good.end(), second.begin(), second.end());
   good.push_back(0);
-  {
-    TempDir dir;
-    const ArchiveSummary summary = check_archive(dir.write("a.lzh", good), CodePage(932));
-    EXPECT_EQ(summary.members, 2u);
-    EXPECT_EQ(summary.crc_xor, 0x9738);
-  }
+  EXPECT_EQ(archive_problem(good), "");
   const size_t at = good.size() - 1 - second.size();
   // A change at an offset of the second header, its CRC made right again or not.
   const std::tuple<size_t, uint8_t, bool, std::string> damaged[] = {

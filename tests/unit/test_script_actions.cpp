@@ -56,21 +56,19 @@ TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
 TEST_F(ScriptActions, LinesThatWouldNameTheWrongKeyAreRefused) {
   std::string long_key(41, 'K');  // with "\shell\open\command" past 79
   std::string fits_key(60, 'K');
-  run("$Class=,Empty Extension,p.exe,Key\r\n"
-      "$Class=.,Period Only,p.exe,Key\r\n"
-      "$Class=.e1,No Class Key,p.exe\r\n"
-      "$Class=.e2,Key Too Long,p.exe," +
-      long_key + long_key +
-      "\r\n"
-      "$Class=.e3,Key Past The Room,p.exe," +
-      fits_key +
-      "K\r\n"
-      "$Class=.abcdefghijklmnopqrstuvwxyz,Extension Too Long,p.exe,Key\r\n"
-      "$Class=.e4,Program Too Long," +
-      std::string(250, 'p') +
-      ",Key\r\n"
-      "$Class=.e5,A description longer than its room,p.exe," +
-      fits_key + ",fifth\r\n");
+  const std::string lines[] = {
+      ",Empty Extension,p.exe,Key",
+      ".,Period Only,p.exe,Key",
+      ".e1,No Class Key,p.exe",
+      ".e2,Key Too Long,p.exe," + long_key + long_key,
+      ".e3,Key Past The Room,p.exe," + fits_key + "K",
+      ".abcdefghijklmnopqrstuvwxyz,Extension Too Long,p.exe,Key",
+      ".e4,Program Too Long," + std::string(250, 'p') + ",Key",
+      ".e5,A description longer than its room,p.exe," + fits_key + ",fifth",
+  };
+  std::string script;
+  for (const std::string& line : lines) script += "$Class=" + line + "\r\n";
+  run(script);
   // Only the last line acts: its description cut to 19 characters, its key
   // at the longest that fits, its fifth field ignored; the program, which
   // is missing, is named by its full path.
