@@ -140,11 +140,6 @@ void DecodeTest::start_bits(char method, const Bytes& packed, const Bytes& trail
   bits = start_member_decoding(method);
 }
 
-void DecodeTest::open_output() {
-  wa->output_file = sys_create_file(wa->target_path);
-  ASSERT_NE(wa->output_file, invalid_file);
-}
-
 Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes, uint64_t* count_only) {
   int fds[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);

@@ -59,7 +59,9 @@ class DecodeTest : public ::testing::Test {
   void start_bits(char method, const Bytes& packed, const Bytes& trailer = Bytes());
   int32_t archive_position() { return sys_seek_own_file(wa->archive_file, 0, seek_current); }
   // Creates target_path as output_file.
-  void open_output();
+  void open_output() {
+    ASSERT_NE(wa->output_file = sys_create_file(wa->target_path), invalid_file);
+  }
   bool output_exists() { return std::filesystem::exists(wa->target_path); }
 
   std::string folder;

@@ -1,7 +1,6 @@
 // A work area and a scratch system for the installation actions: a root
-// folder standing in for C:, a data folder for the desktop entries, the
-// seam's calls recorded (install_recorder.cpp) and the terminal front end's
-// window procedure taking Program Manager's answers.
+// folder for C:, a data folder for desktop entries, the seam's calls recorded
+// (install_recorder.cpp), the terminal's window procedure for the answers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,12 +22,10 @@
 // The installation-action calls of the seam since the test began, each as
 // "name(arg|arg|...)" with its arguments as passed, null as "(null)".
 std::vector<std::string>& recorded_calls();
-// How Program Manager's stand-in answers: the initiate and every command,
-// nothing (no window), or the initiate only.
+// Program Manager's stand-in answers all, nothing (no window) or the initiate only.
 enum ProgramManager { progman_answers, progman_absent, progman_mute };
 void set_program_manager(ProgramManager behaviour);
-// With a step, sys_tick_count reads a test clock that moves on by step
-// milliseconds at every reading; with 0 the system's clock.
+// With a step, sys_tick_count reads a clock that moves step ms a reading.
 void set_clock_step(uint32_t step);
 // The test's main dialog: the terminal front end's window procedure.
 void test_dialog_message(Window dialog, PosixWindowMessage message, Window from);

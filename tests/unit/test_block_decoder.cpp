@@ -16,10 +16,6 @@
 
 class BlockDecoder : public DecodeTest {
  protected:
-  // Everything of the decoder that the program or the next member sees.
-  std::pair<std::array<uint32_t, 6>, int32_t> state_seen() {
-    return {decoder_state(), archive_position()};
-  }
   std::string decoded() {
     Bytes out = recorded(decode_member);
     return std::string(out.begin(), out.end());
@@ -136,7 +132,7 @@ TEST_F(BlockDecoder, JlhaMembersDecodeToTheirFilesAsTheReferenceDoes) {
         std::memset(wa->ring, 0, ring_capacity);
         use_member(packed, Bytes(40, 0xEE));
         out[k] = recorded(k == 0 ? decode_member : reference_decode_member);
-        state[k] = state_seen();
+        state[k] = {decoder_state(), archive_position()};
       }
       EXPECT_EQ(state[0], state[1]);
       EXPECT_TRUE(out[0] == files[i] && out[1] == files[i]);

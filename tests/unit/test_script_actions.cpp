@@ -1,6 +1,6 @@
 // The walk over the script after extraction: the field splitter; file types
-// (the registry values and their order, the lines refused; the question is
-// met in the Wine tests);
+// (the lines refused; the values written and the question are met in the
+// Wine tests);
 // program items through the DDE conversation (one whole conversation per
 // line whether Program Manager answers, stays mute or is missing); the files
 // the Linux side makes of them; and the command after extraction, split and
@@ -38,20 +38,6 @@ TEST(NextField, SplitsAtCommasOutsideQuotesRemovesTheQuotesAndCuts) {
 }
 
 using ScriptActions = InstallTest;
-
-TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
-  make_file("Example/bin/example.exe");
-  run("$ClassTitle=Register\r\n$Class=.EXD,Example Data,bin/example.exe,ExampleData\r\n");
-  EXPECT_EQ(calls(),
-            (std::vector<std::string>{
-                "set_class_value(.exd||ExampleData)",
-                "set_class_value(ExampleData||Example Data)",
-                "set_class_value(ExampleData\\shell\\open\\command||"
-                "\"C:\\Example\\bin\\example.exe\" \"%1\")",
-                "set_class_value(ExampleData\\DefaultIcon||C:\\Example\\bin\\example.exe,0)",
-                "broadcast_settings_change()",
-            }));
-}
 
 TEST_F(ScriptActions, LinesThatWouldNameTheWrongKeyAreRefused) {
   std::string long_key(41, 'K');  // with "\shell\open\command" past 79

@@ -36,10 +36,6 @@ void expect_calendar_and_back(uint32_t seconds) {
 }
 
 TEST(TimeConvert, CalendarAgreesWithGmtimeAtTheEdgesAndOverTheWholeRange) {
-  // 2000-02-29, 2038-01-19 03:14:08 (read unsigned), 2100-03-01 (no
-  // February 29) and 2106-02-07 06:28:15.
-  for (uint32_t seconds : {951782400u, 2147483648u, 4107542400u, 4294967295u})
-    expect_calendar_and_back(seconds);
   // Every 9,999,991 seconds (a prime, so every time of day comes up), and
   // the last and first second of every year.
   for (uint64_t s = 0; s <= 0xFFFFFFFFu; s += 9999991) expect_calendar_and_back(uint32_t(s));
