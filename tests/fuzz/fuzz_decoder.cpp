@@ -43,12 +43,8 @@ Outcome run(void (*decoder)()) {
   wa->archive_file = sys_open_own_file(wa->module_path);
   wa->header = header;
   wa->in_pos = 0xFFFFFFFFu;
-  if (to_file) {
-    wa->output_file = sys_create_file(wa->target_path);
-  } else {
-    wa->output_file = invalid_file;
-    wa->capture_mode = capture_message;
-  }
+  wa->output_file = to_file ? sys_create_file(wa->target_path) : invalid_file;
+  wa->capture_mode = to_file ? capture_none : capture_message;
 
   Outcome o;
   std::memset(&o, 0, sizeof o);

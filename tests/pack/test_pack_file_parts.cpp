@@ -22,10 +22,6 @@
 using namespace pack;
 using Bytes = std::vector<uint8_t>;
 
-unsigned get16(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8);
-}
-
 struct TempDir {
   std::string path;
   TempDir() {
@@ -60,7 +56,7 @@ TEST(PackFileParts, NoHeaderSizeEndsInAZeroByte) {
     file.name = std::string(len, 'n');
     const Bytes hf = member_header(file, '0', 0, 0, 0);
     EXPECT_NE(hf[0], 0) << len;
-    EXPECT_EQ(get16(hf, 0), hf.size());
+    EXPECT_EQ(hf[0] | hf[1] << 8, int(hf.size()));
   }
 }
 
@@ -113,7 +109,7 @@ TEST(PackFileParts, ExistingArchivesAreCheckedHeaderByHeader) {
     bad[at + offset] = value;
     if (fix_crc) {
       bad[at + 27] = bad[at + 28] = 0;
-      const uint16_t crc = crc16_bitwise(&bad[at], get16(bad, at));
+      const uint16_t crc = crc16_bitwise(&bad[at], bad[at] | bad[at + 1] << 8);
       bad[at + 27] = uint8_t(crc), bad[at + 28] = uint8_t(crc >> 8);
     }
     EXPECT_NE(archive_problem(bad).find(wanted), std::string::npos) << wanted;

@@ -14,14 +14,10 @@
 
 #include "platform/posix/posix_config.h"
 
-namespace {
-
-void write_file_bytes(const std::string& path, const Bytes& bytes) {
+static void write_file_bytes(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
-
-}  // namespace
 
 std::vector<StoredMember> pack_with_jlha(char method, const std::vector<Bytes>& files) {
   if (std::system("command -v jlha >/dev/null 2>&1") != 0) return {};

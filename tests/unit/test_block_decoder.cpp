@@ -14,19 +14,17 @@
 #include "support_decode.h"
 #include "support_reference_decoder.h"
 
-class BlockDecoder : public DecodeTest {
- protected:
-  std::string decoded() {
-    Bytes out = recorded(decode_member);
-    return std::string(out.begin(), out.end());
-  }
-};
+using Decoder = DecodeTest;
+using BlockDecoder = DecodeTest;
+
+std::string decoded() {
+  Bytes out = recorded(decode_member);
+  return std::string(out.begin(), out.end());
+}
 
 void expect_bad_table(const std::function<void()>& fn) {
   EXPECT_EXIT(fn(), ::testing::ExitedWithCode(1), "archive.bin\" Bad table");
 }
-
-using Decoder = DecodeTest;
 
 TEST_F(Decoder, CrcOfAnyRunsAfterAnyStartMatchesTheBitwiseCrc) {
   Bytes data = sample_random(70000, 11);
@@ -181,7 +179,7 @@ TEST_F(BlockDecoder, AMatchPastTheSizeIsCutThere) {
   }
 
   use_member('5', w.bytes, 0);
-  EXPECT_TRUE(progress_shown([this] { EXPECT_EQ(decoded(), ""); }).empty());
+  EXPECT_TRUE(progress_shown([] { EXPECT_EQ(decoded(), ""); }).empty());
   // Nearly 4 GiB from a few bytes of 256-byte matches: the count of bytes
   // would pass 2^32 within a match and start again from 0, and zero bytes
   // would be written without end.
