@@ -70,7 +70,8 @@ TEST_F(TerminalIo, EachQuestionReadsOneLineAndTheEndAnswersNoOrCancel) {
 }
 
 TEST(TerminalSafe, ControlCharactersReorderingMarksAndBrokenUtf8AreShownEscaped) {
-  EXPECT_EQ(terminal_safe("\xE2\x80\xAEtxt.exe\xE2\x81\xA6"), "\\u202etxt.exe\\u2066");
+  EXPECT_EQ(terminal_safe("\x1b]0;\xE2\x80\xAEtxt.exe\xE2\x81\xA6"),
+            "\\x1b]0;\\u202etxt.exe\\u2066");
   // Overlong forms of ESC and CSI, a surrogate, a cut sequence: byte by byte.
   EXPECT_EQ(terminal_safe("\xC0\x9B\xE0\x80\x9B\xED\xA0\x80\xE6\x97"),
             "\\xc0\\x9b\\xe0\\x80\\x9b\\xed\\xa0\\x80\\xe6\\x97");
