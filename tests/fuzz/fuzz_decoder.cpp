@@ -1,15 +1,13 @@
-// The block decoder under libFuzzer. Arbitrary bytes make one compressed
-// member, decoded twice: by decode_member and code by code through the
-// same bit reader and tables (support_reference_decoder). Both must write the same bytes, end the
-// same way (returned, "Bad table", "Read ERROR") and leave the same state, and no read may ask for
-// a byte beyond the member's packed data.
+// The block decoder under libFuzzer: arbitrary bytes make one member,
+// decoded by decode_member and code by code (support_reference_decoder).
+// Both must write the same bytes, end the same way (returned, "Bad table",
+// "Read ERROR") and leave the same state; no read may ask for a byte beyond
+// the member's packed data.
 //
-// Input: byte 0, bits 0-1: method '4' to '7'; bit 2: output to a file, else
-// captured as the message member; bit 3: the header claims 300 packed bytes
-// more than follow; bit 4: the packed data is the rest repeated to 40000
-// bytes, so that in_buf is refilled within the member. Bytes 1-3: the
-// unpacked size, of which the low 17 bits are taken (twice the ring at
-// most, to keep runs short). The rest: the packed data.
+// Byte 0: bits 0-1 the method '4' to '7'; bit 2 output to a file, else the
+// message capture; bit 3 the header claims 300 packed bytes more than
+// follow; bit 4 the data repeated to 40000 bytes, so that in_buf refills.
+// Bytes 1-3: the unpacked size, its low 17 bits. The rest: the packed data.
 #include <array>
 #include <cstring>
 
@@ -45,12 +43,8 @@ Outcome run(void (*decoder)()) {
   wa->archive_file = sys_open_own_file(wa->module_path);
   wa->header = header;
   wa->in_pos = 0xFFFFFFFFu;
-  if (to_file) {
-    wa->output_file = sys_create_file(wa->target_path);
-  } else {
-    wa->output_file = invalid_file;
-    wa->capture_mode = capture_message;
-  }
+  wa->output_file = to_file ? sys_create_file(wa->target_path) : invalid_file;
+  wa->capture_mode = to_file ? capture_none : capture_message;
 
   Outcome o;
   std::memset(&o, 0, sizeof o);

@@ -1,11 +1,8 @@
-// Both passes over the archive under libFuzzer. Arbitrary bytes become the
-// archive of a self-extracting file: the scan reads every header, the message
-// and the script; when it succeeds, the extraction pass writes every member
-// through the seam and runs the script's actions. Every outcome is allowed
-// but a crash, a sanitizer report, a hang or a read outside a buffer.
-//
-// Input: byte 0 is the settings record's flags byte, byte 1 its
-// restore_attributes byte; the rest is the archive behind the record.
+// Both passes over the archive under libFuzzer: the scan, and when it
+// succeeds the extraction with the script's actions. Any outcome but a
+// crash, a sanitizer report, a hang or a read outside a buffer is allowed.
+// Byte 0: the settings record's flags; byte 1: its restore_attributes; the
+// rest: the archive behind the record.
 #include <cstdlib>
 #include <cstring>
 #include <vector>

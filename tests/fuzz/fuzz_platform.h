@@ -7,8 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The program's own file for the next run; also clears what the last run
-// wrote and showed.
+// The program's own file for the next run; clears what the last run did.
 void fuzz_set_own_file(const uint8_t* data, size_t size);
 // The furthest byte of the own file that any read asked for.
 size_t fuzz_own_file_requested_end();
@@ -23,6 +22,5 @@ FuzzWrites fuzz_writes();
 // Text of the last message box of the run; empty when there was none.
 const char* fuzz_last_message();
 
-// Runs fn; -1 when it returned, else the exit status with which it ended
-// the process. Not nested.
+// Runs fn: -1 when it returned, else the exit status it ended the process with.
 int fuzz_run(void (*fn)());

@@ -13,15 +13,12 @@ class BitReader {
   explicit BitReader(const std::vector<uint8_t>& data) : data_(data) {}
   uint32_t bits(int n) {
     uint32_t value = 0;
-    for (int i = 0; i < n; ++i) value = (value << 1) | bit();
+    for (int i = 0; i < n; ++i) {
+      if (position_ >> 3 >= data_.size()) throw Failure("reads past the packed data");
+      value = value << 1 | ((data_[position_ >> 3] >> (7 - (position_ & 7))) & 1);
+      ++position_;
+    }
     return value;
-  }
-  uint32_t bit() {
-    const size_t byte = position_ >> 3;
-    if (byte >= data_.size()) throw Failure("reads past the packed data");
-    const uint32_t b = (data_[byte] >> (7 - (position_ & 7))) & 1;
-    ++position_;
-    return b;
   }
   size_t position() const { return position_; }
 
@@ -44,18 +41,15 @@ class Code {
       if (len > 0) ++count_[len], kraft += 1u << (16 - len);
     }
     if (kraft != 65536) throw Failure("code not complete");
-    for (int len = 1; len <= 16; ++len) {
-      for (size_t s = 0; s < lengths.size(); ++s) {
-        if (lengths[s] == len) symbols_.push_back(static_cast<int>(s));
-      }
-    }
+    for (int len = 1; len <= 16; ++len)
+      for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] == len) symbols_.push_back(int(s));
   }
   int decode(BitReader& in) const {
     if (single_ >= 0) return single_;
-    uint32_t code = 0, first = 0;
-    size_t index = 0;
+    uint32_t code = 0, first = 0, index = 0;
     for (int len = 1; len <= 16; ++len) {
-      code |= in.bit();
+      code |= in.bits(1);
       if (code - first < count_[len]) return symbols_[index + (code - first)];
       index += count_[len];
       first = (first + count_[len]) << 1;
@@ -63,7 +57,6 @@ class Code {
     }
     throw Failure("no such code");
   }
-  bool is_single() const { return single_ >= 0; }
 
  private:
   int single_ = -1;
@@ -71,27 +64,23 @@ class Code {
   std::vector<int> symbols_;
 };
 
+// The code-length code and the position code: a count, then 3-bit lengths
+// with a unary escape, and after zero_run_after lengths a 2-bit zero run.
 void read_small(BitReader& in, int symbols, int count_bits, int zero_run_after, Code* code) {
-  const uint32_t n = in.bits(count_bits);
+  const int n = int(in.bits(count_bits));
   if (n == 0) {
-    const uint32_t s = in.bits(count_bits);
-    if (static_cast<int>(s) >= symbols) throw Failure("single symbol out of range");
-    code->single(static_cast<int>(s));
-    return;
+    const int s = int(in.bits(count_bits));
+    if (s >= symbols) throw Failure("single symbol out of range");
+    return code->single(s);
   }
-  if (static_cast<int>(n) > symbols) throw Failure("length count too large");
+  if (n > symbols) throw Failure("length count too large");
   std::vector<int> lengths(symbols, 0);
-  int i = 0;
-  while (i < static_cast<int>(n)) {
-    int c = static_cast<int>(in.bits(3));
-    if (c == 7) {
-      while (in.bit()) ++c;
-    }
+  for (int i = 0; i < n;) {
+    int c = int(in.bits(3));
+    if (c == 7)
+      while (in.bits(1)) ++c;
     lengths[i++] = c;
-    if (i == zero_run_after) {
-      i += static_cast<int>(in.bits(2));
-      if (i > static_cast<int>(n)) throw Failure("zero run past the count");
-    }
+    if (i == zero_run_after && (i += int(in.bits(2))) > n) throw Failure("zero run past the count");
   }
   code->lengths(lengths);
 }
@@ -112,46 +101,38 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
       const uint32_t block = in.bits(16);
       if (block == 0) throw Failure("block size 0");
       ++report.blocks;
-      if (block > report.largest_block) report.largest_block = block;
       read_small(in, 19, 5, 3, &length_code);
       const uint32_t n = in.bits(9);
       if (n == 0) {
         const uint32_t s = in.bits(9);
         if (s >= 510) throw Failure("single literal out of range");
-        literal_code.single(static_cast<int>(s));
-        ++report.single_literal_blocks;
+        literal_code.single(int(s));
       } else {
         if (n > 510) throw Failure("literal count too large");
         std::vector<int> lengths(510, 0);
-        uint32_t i = 0;
-        while (i < n) {
+        for (uint32_t i = 0; i < n;) {
+          // 0: one zero, 1: 3 to 18 zeros, 2: 20 to 531 zeros, else a length + 2.
           const int c = length_code.decode(in);
-          uint32_t zeros = 0;
-          if (c == 0) zeros = 1;
-          if (c == 1) zeros = in.bits(4) + 3;
-          if (c == 2) zeros = in.bits(9) + 20;
-          if (c <= 2) {
-            if (i + zeros > n) throw Failure("zero run past the count");
-            i += zeros;
-          } else {
-            lengths[i++] = c - 2;
-          }
+          const uint32_t zeros = c == 0   ? 1
+                                 : c == 1 ? in.bits(4) + 3
+                                 : c == 2 ? in.bits(9) + 20
+                                          : 0;
+          if (c > 2) lengths[i++] = c - 2;
+          if (c <= 2 && (i += zeros) > n) throw Failure("zero run past the count");
         }
         literal_code.lengths(lengths);
       }
       read_small(in, position_count, position_bits, -1, &position_code);
-      if (position_code.is_single()) ++report.single_position_blocks;
       for (uint32_t k = 0; k < block; ++k) {
         if (out->size() >= size) throw Failure("block holds codes past the member's end");
         const int c = literal_code.decode(in);
         if (c < 256) {
-          out->push_back(static_cast<uint8_t>(c));
+          out->push_back(uint8_t(c));
           continue;
         }
-        const uint32_t length = static_cast<uint32_t>(c) - 253;
+        const uint32_t length = uint32_t(c) - 253;
         const int j = position_code.decode(in);
-        const uint32_t d = j < 2 ? static_cast<uint32_t>(j) : (1u << (j - 1)) + in.bits(j - 1);
-        const uint32_t back = d + 1;
+        const uint32_t back = (j < 2 ? uint32_t(j) : (1u << (j - 1)) + in.bits(j - 1)) + 1;
         if (back > out->size()) throw Failure("match before the member's first byte");
         if (back >= (1u << dict_bits)) throw Failure("match beyond the dictionary");
         if (back > report.longest_distance) report.longest_distance = back;
@@ -165,13 +146,4 @@ DecodeReport reference_decode(const std::vector<uint8_t>& packed, uint32_t size,
     report.error = e.what();
   }
   return report;
-}
-
-uint16_t reference_crc16(const uint8_t* data, size_t size) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  return crc;
 }

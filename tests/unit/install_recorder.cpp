@@ -1,10 +1,10 @@
-// The calls the core makes of the seam's installation actions, recorded on
-// their way to the Linux side: the tests that link this file wrap each
-// symbol below (ld --wrap, tests/CMakeLists.txt), so that the core's call
-// reaches wrap_X, which records it and calls real_X, the Linux side's.
-// Program Manager's stand-in can be made absent or mute, and the clock fast.
+// The core's calls of the seam's installation actions, recorded on their way
+// to the Linux side: tests/CMakeLists.txt wraps each symbol below (ld --wrap),
+// so the call reaches wrap_X, which records it and calls real_X. Program
+// Manager's stand-in can be made absent or mute, and the clock fast.
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/unit/support_install.h"
@@ -31,44 +31,33 @@ SEAM(uint32_t, tick_count, "_Z14sys_tick_countv", ());
 
 namespace {
 
-struct Recorder {
-  std::vector<std::string> calls;
-  std::map<uint16_t, std::string> atom_names;
-  ProgramManager program_manager = progman_answers;
-  uint32_t clock_step = 0;
-  uint32_t clock = 0;
-};
-
-Recorder& recorder() {
-  static Recorder* r = new Recorder();
-  return *r;
-}
+std::vector<std::string> calls;
+std::map<uint16_t, std::string> atom_names;
+ProgramManager program_manager = progman_answers;
+uint32_t clock_step, clock_now;
 
 void record(const char* name, std::initializer_list<const char*> args) {
-  std::string call = std::string(name) + "(";
-  size_t i = 0;
-  for (const char* a : args) call += (i++ ? "|" : "") + std::string(a ? a : "(null)");
-  recorder().calls.push_back(call + ")");
+  std::string call = std::string(name) + "(", separator;
+  for (const char* a : args) call += std::exchange(separator, "|") + (a ? a : "(null)");
+  calls.push_back(call + ")");
 }
 
 }  // namespace
 
 std::vector<std::string>& recorded_calls() {
-  return recorder().calls;
+  return calls;
 }
-
 void set_program_manager(ProgramManager behaviour) {
-  recorder().program_manager = behaviour;
+  program_manager = behaviour;
 }
-
 void set_clock_step(uint32_t step) {
-  recorder().clock_step = step;
-  recorder().clock = 0;
+  clock_step = step;
+  clock_now = 0;
 }
 
 // A mute Program Manager's answers to commands are lost on their way.
 void test_dialog_message(Window dialog, PosixWindowMessage message, Window from) {
-  if (message == posix_message_ack_execute && recorder().program_manager == progman_mute) return;
+  if (message == posix_message_ack_execute && program_manager == progman_mute) return;
   terminal_dialog_message(dialog, message, from);
 }
 
@@ -90,7 +79,7 @@ void wrap_broadcast_settings_change() {
 Window wrap_find_program_manager() {
   record("find_program_manager", {});
   Window server = real_find_program_manager();
-  return recorder().program_manager == progman_absent ? nullptr : server;
+  return program_manager == progman_absent ? nullptr : server;
 }
 
 int wrap_start_program_manager() {
@@ -100,14 +89,13 @@ int wrap_start_program_manager() {
 
 uint16_t wrap_add_atom(const char* name) {
   uint16_t atom = real_add_atom(name);
-  recorder().atom_names[atom] = name;
+  atom_names[atom] = name;
   return atom;
 }
 
 void wrap_dde_initiate(Window client, uint16_t application, uint16_t topic) {
-  Recorder& r = recorder();
-  record("dde_initiate", {r.atom_names[application].c_str(), r.atom_names[topic].c_str()});
-  if (r.program_manager != progman_absent) real_dde_initiate(client, application, topic);
+  record("dde_initiate", {atom_names[application].c_str(), atom_names[topic].c_str()});
+  if (program_manager != progman_absent) real_dde_initiate(client, application, topic);
 }
 
 int wrap_dde_post_execute(Window server, Window client, void* block) {
@@ -127,6 +115,5 @@ void wrap_shell_execute(Window owner, const char* file, const char* parameters,
 }
 
 uint32_t wrap_tick_count() {
-  Recorder& r = recorder();
-  return r.clock_step == 0 ? real_tick_count() : r.clock += r.clock_step;
+  return clock_step == 0 ? real_tick_count() : clock_now += clock_step;
 }

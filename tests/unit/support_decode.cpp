@@ -9,76 +9,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <regex>
 #include <thread>
 
 #include "platform/posix/posix_config.h"
 
-namespace {
-
-Bytes read_file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+static void write_file_bytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-void write_file_bytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-// The members of a level-2 archive of plain file names.
-std::vector<StoredMember> read_level2_members(const Bytes& archive) {
-  std::vector<StoredMember> members;
-  for (size_t pos = 0; pos + 26 <= archive.size();) {
-    size_t header_size = get_u16(&archive[pos]);
-    if (header_size < 26 || pos + header_size > archive.size()) break;
-    StoredMember m;
-    m.header.assign(archive.begin() + long(pos), archive.begin() + long(pos + header_size));
-    for (size_t p = 24; p + 3 <= header_size;) {
-      uint16_t size = get_u16(&m.header[p]);
-      if (size < 3 || p + size + 2 > header_size) break;
-      if (m.header[p + 2] == 1)
-        m.name.assign(m.header.begin() + long(p + 3), m.header.begin() + long(p + size));
-      p += size;
-    }
-    pos += header_size;
-    uint32_t packed = get_u32(&m.header[7]);
-    if (pos + packed > archive.size()) break;
-    m.data.assign(archive.begin() + long(pos), archive.begin() + long(pos + packed));
-    pos += packed;
-    members.push_back(m);
-  }
-  return members;
-}
-
-}  // namespace
-
-Bytes sample_text(size_t n, uint32_t seed) {
-  static const char* const words[] = {"archive", "member", "header", "the", "of",   "decode",
-                                      "ring",    "table",  "window", "and", "code", "length"};
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < n) {
-    const char* w = words[rng() % 12];
-    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
-    out.push_back(rng() % 9 == 0 ? '\n' : ' ');
-    if (rng() % 50 == 0)
-      for (int k = int(rng() % 40); k > 0; --k) out.push_back(uint8_t(rng()));
-  }
-  out.resize(n);
-  return out;
-}
-
-Bytes sample_random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(n);
-  for (auto& b : out) b = uint8_t(rng());
-  return out;
-}
-
-std::vector<StoredMember> pack_with_jlha(char method,
-                                         const std::vector<std::pair<std::string, Bytes>>& files) {
+std::vector<StoredMember> pack_with_jlha(char method, const std::vector<Bytes>& files) {
   if (std::system("command -v jlha >/dev/null 2>&1") != 0) return {};
   char pattern[] = "/tmp/kobrix-jlha-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
@@ -87,19 +28,32 @@ std::vector<StoredMember> pack_with_jlha(char method,
   }
   std::string dir = pattern;
   std::string command = "cd " + dir + " && jlha c2o" + method + " a.lzh";
-  for (const auto& f : files) {
-    write_file_bytes(dir + "/" + f.first, f.second);
-    command += " " + f.first;
+  for (size_t i = 0; i < files.size(); ++i) {
+    write_file_bytes(dir + "/f" + std::to_string(i), files[i]);
+    command += " f" + std::to_string(i);
   }
-  std::vector<StoredMember> members;
-  if (std::system((command + " >/dev/null 2>&1").c_str()) == 0)
-    members = read_level2_members(read_file_bytes(dir + "/a.lzh"));
+  Bytes archive;
+  if (std::system((command + " >/dev/null 2>&1").c_str()) == 0) {
+    std::ifstream in(dir + "/a.lzh", std::ios::binary);
+    archive.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   std::filesystem::remove_all(dir);
+  // The members in the order given, each with its file's size.
+  std::vector<StoredMember> members;
+  for (size_t pos = 0; pos + 26 <= archive.size() && members.size() < files.size();) {
+    size_t header_size = get_u16(&archive[pos]), end = pos + header_size;
+    if (header_size < 26 || end + get_u32(&archive[pos + 7]) > archive.size()) break;
+    if (get_u32(&archive[pos + 11]) != files[members.size()].size()) break;
+    StoredMember m;
+    m.header.assign(archive.begin() + long(pos), archive.begin() + long(end));
+    pos = end + get_u32(&archive[pos + 7]);
+    m.data.assign(archive.begin() + long(end), archive.begin() + long(pos));
+    members.push_back(m);
+  }
   // jlha is there: an archive it did not write, or one not read whole, is
   // a failure, not a reason to skip.
   if (members.size() != files.size())
-    ADD_FAILURE() << "jlha's archive gave " << members.size() << " of " << files.size()
-                  << " members: " << command;
+    ADD_FAILURE() << "jlha's archive is not as asked: " << command;
   return members;
 }
 
@@ -122,27 +76,16 @@ void put_constant_block(BitWriter& w, uint16_t block_size, uint16_t symbol, uint
   w.put(position, position_count_bits);
 }
 
-uint16_t crc16_bitwise(const uint8_t* data, size_t n, uint16_t polynomial) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 1) ? uint16_t((crc >> 1) ^ polynomial) : uint16_t(crc >> 1);
-  }
-  return crc;
-}
-
 void DecodeTest::SetUp() {
   char pattern[] = "/tmp/kobrix-decode-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   folder = pattern;
-  archive_path = folder + "/archive.bin";
   posix_set_root(folder.c_str());
-  posix_set_module_path(archive_path.c_str());
+  posix_set_module_path((folder + "/archive.bin").c_str());
   wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
   ASSERT_NE(wa, nullptr);
   text_copy(wa->settings.window_title, "Decode test", sizeof wa->settings.window_title);
-  text_copy(wa->module_path, archive_path.c_str(), path_size);
+  text_copy(wa->module_path, (folder + "/archive.bin").c_str(), path_size);
   text_copy(wa->target_path, (folder + "/out.bin").c_str(), target_size);
   wa->output_file = invalid_file;
   wa->archive_file = invalid_file;
@@ -151,7 +94,7 @@ void DecodeTest::SetUp() {
 
 void DecodeTest::TearDown() {
   if (wa != nullptr) {
-    close_archive();
+    if (wa->archive_file != invalid_file) sys_close_own_file(wa->archive_file);
     if (wa->output_file != invalid_file && wa->output_file != 0) sys_close_file(wa->output_file);
     sys_free(wa);
     wa = nullptr;
@@ -160,19 +103,13 @@ void DecodeTest::TearDown() {
 }
 
 void DecodeTest::open_archive(const Bytes& data, const Bytes& trailer) {
-  close_archive();
+  if (wa->archive_file != invalid_file) sys_close_own_file(wa->archive_file);
   Bytes file = data;
   file.insert(file.end(), trailer.begin(), trailer.end());
-  write_file_bytes(archive_path, file);
-  wa->archive_file = sys_open_own_file(archive_path.c_str());
+  write_file_bytes(wa->module_path, file);
+  wa->archive_file = sys_open_own_file(wa->module_path);
   ASSERT_NE(wa->archive_file, invalid_file);
   wa->in_pos = 0xFFFFFFFFu;
-}
-
-void DecodeTest::close_archive() {
-  if (wa->archive_file != invalid_file && wa->archive_file != 0)
-    sys_close_own_file(wa->archive_file);
-  wa->archive_file = invalid_file;
 }
 
 void DecodeTest::use_member(char method, const Bytes& packed, uint32_t size, const Bytes& trailer) {
@@ -199,32 +136,19 @@ void DecodeTest::start_bits(char method, const Bytes& packed, const Bytes& trail
   bits = start_member_decoding(method);
 }
 
-int32_t DecodeTest::archive_position() {
-  return sys_seek_own_file(wa->archive_file, 0, seek_current);
-}
-
-void DecodeTest::open_output() {
-  if (wa->output_file != invalid_file) sys_close_file(wa->output_file);
-  wa->output_file = sys_create_file(wa->target_path);
-  ASSERT_NE(wa->output_file, invalid_file);
-}
-
-bool DecodeTest::output_exists() {
-  return std::filesystem::exists(wa->target_path);
-}
-
-namespace {
-
-// Runs fn with the output file a socket whose reader hands every write, in
-// order, to take.
-void each_write(const std::function<void()>& fn,
-                const std::function<void(const uint8_t*, size_t)>& take) {
+Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes, uint64_t* count_only) {
   int fds[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+  Bytes bytes;
   std::thread reader([&] {
     Bytes buffer(1 << 18);
-    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;)
-      take(buffer.data(), size_t(n));
+    for (ssize_t n; (n = recv(fds[1], buffer.data(), buffer.size(), 0)) > 0;) {
+      if (sizes != nullptr) sizes->push_back(size_t(n));
+      if (count_only != nullptr)
+        *count_only += uint64_t(n);
+      else
+        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
+    }
   });
   wa->output_file = fds[0];
   fn();
@@ -232,23 +156,7 @@ void each_write(const std::function<void()>& fn,
   reader.join();
   close(fds[1]);
   wa->output_file = invalid_file;
-}
-
-}  // namespace
-
-Bytes recorded(const std::function<void()>& fn, std::vector<size_t>* sizes) {
-  Bytes bytes;
-  each_write(fn, [&](const uint8_t* data, size_t n) {
-    if (sizes != nullptr) sizes->push_back(n);
-    bytes.insert(bytes.end(), data, data + n);
-  });
   return bytes;
-}
-
-uint64_t bytes_written(const std::function<void()>& fn) {
-  uint64_t total = 0;
-  each_write(fn, [&](const uint8_t*, size_t n) { total += n; });
-  return total;
 }
 
 std::vector<int> progress_shown(const std::function<void()>& fn) {

@@ -1,7 +1,6 @@
 // A work area and a scratch system for the installation actions: a root
-// folder standing in for C:, a data folder for the desktop entries, the
-// seam's calls recorded (install_recorder.cpp) and the terminal front end's
-// window procedure taking Program Manager's answers.
+// folder for C:, a data folder for desktop entries, the seam's calls recorded
+// (install_recorder.cpp), the terminal's window procedure for the answers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,15 +22,10 @@
 // The installation-action calls of the seam since the test began, each as
 // "name(arg|arg|...)" with its arguments as passed, null as "(null)".
 std::vector<std::string>& recorded_calls();
-// How Program Manager's stand-in answers.
-enum ProgramManager {
-  progman_answers,  // the initiate and every command
-  progman_absent,   // no window, no answer to the initiate
-  progman_mute,     // the initiate only, never a command
-};
+// Program Manager's stand-in answers all, nothing (no window) or the initiate only.
+enum ProgramManager { progman_answers, progman_absent, progman_mute };
 void set_program_manager(ProgramManager behaviour);
-// With a step, sys_tick_count reads a test clock that moves on by step
-// milliseconds at every reading; with 0 the system's clock.
+// With a step, sys_tick_count reads a clock that moves step ms a reading.
 void set_clock_step(uint32_t step);
 // The test's main dialog: the terminal front end's window procedure.
 void test_dialog_message(Window dialog, PosixWindowMessage message, Window from);
@@ -48,22 +42,18 @@ class InstallTest : public ::testing::Test {
     setenv("XDG_DATA_HOME", data_home.c_str(), 1);
     posix_set_root(root.c_str());
     ASSERT_EQ(posix_set_code_page(1252), 1);
-
     wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
     ASSERT_NE(wa, nullptr);
     text_copy(wa->settings.window_title, "Example App Setup", sizeof wa->settings.window_title);
     text_copy(wa->dest_dir, "C:\\Example", sizeof wa->dest_dir);
-    is_win32s = 0;
-    ask_register = 0;
-    dde_state = 0;
+    wa->group_checked = wa->class_checked = 1;
+    is_win32s = ask_register = dde_state = 0;
     dde_server = nullptr;
-
     set_program_manager(progman_answers);
     set_clock_step(0);
     recorded_calls().clear();
     posix_set_window_proc(test_dialog_message);
   }
-
   void TearDown() override {
     posix_set_window_proc(nullptr);
     sys_free(wa);
@@ -76,7 +66,6 @@ class InstallTest : public ::testing::Test {
     text_copy(wa->script, script.c_str(), script_size);
     run_script_actions(nullptr);
   }
-
   // A file below the root, made with its folders; path uses "/".
   void make_file(const std::string& path, const std::string& contents = "x", int mode = 0644) {
     std::string full = root + "/" + path;
@@ -84,34 +73,16 @@ class InstallTest : public ::testing::Test {
     std::ofstream(full) << contents;
     ASSERT_EQ(chmod(full.c_str(), mode), 0);
   }
-
-  // Answers for the message boxes, as typed lines.
-  void answer_with(const std::string& lines) {
-    std::string path = scratch + "/answers";
-    std::ofstream(path) << lines;
-    ASSERT_NE(std::freopen(path.c_str(), "r", stdin), nullptr);
-  }
-
   // The recorded calls, or those of one name.
   static std::vector<std::string> calls(const std::string& named = "") {
     std::vector<std::string> out;
     for (const std::string& call : recorded_calls())
-      if (call.compare(0, named.size() + 1, named + "(") == 0 || named.empty()) out.push_back(call);
+      if (named.empty() || call.compare(0, named.size() + 1, named + "(") == 0) out.push_back(call);
     return out;
   }
-
   static std::string read_file(const std::string& path) {
     std::ifstream in(path);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(missing)";
-  }
-
-  // How many files there are below the data folder.
-  size_t data_file_count() const {
-    size_t n = 0;
-    if (std::filesystem::exists(data_home))
-      for (const auto& entry : std::filesystem::recursive_directory_iterator(data_home))
-        n += entry.is_regular_file() ? 1 : 0;
-    return n;
   }
 
   std::string scratch, root, data_home;

@@ -1,13 +1,11 @@
-// The walk over the script after extraction and the file-type registration:
-// the field splitter, the registry values and their order, WIN.INI under
-// Win32s, the question, the lines refused, and the files the Linux side
-// makes of them.
-#include <signal.h>
-
-#include "platform/posix/posix_internal.h"
+// The walk over the script after extraction: the field splitter; file types
+// (the lines refused; the values written and the question are met in the
+// Wine tests);
+// program items through the DDE conversation (one whole conversation per
+// line whether Program Manager answers, stays mute or is missing); the files
+// the Linux side makes of them; and the command after extraction, split and
+// run (the runner's tests start it on Linux).
 #include "tests/unit/support_install.h"
-
-namespace {
 
 // The first five fields of a value, split in fields of size bytes, joined
 // by "|"; a field that was cut is marked by a "~" behind it.
@@ -31,7 +29,6 @@ TEST(NextField, SplitsAtCommasOutsideQuotesRemovesTheQuotesAndCuts) {
       {"a\"b,c\"d, two ,\"\"", 64, "ab,cd| two |||"},
       {"x,\"y,z,w", 64, "x|y,z,w|||"},          // an unbalanced quote makes the rest one field
       {"abcdefghij,next", 5, "abcd~|next|||"},  // the position goes past the whole field
-      {"abcd,e", 5, "abcd|e|||"},
       // Never half a double-byte character.
       {"ab\x83\x41\x83\x42,z", 5, "ab\x83\x41~|z|||"},
       {"a\x83\x41\x83\x42,z", 5, "a\x83\x41~|z|||"},
@@ -40,83 +37,24 @@ TEST(NextField, SplitsAtCommasOutsideQuotesRemovesTheQuotesAndCuts) {
   ASSERT_EQ(posix_set_code_page(1252), 1);
 }
 
-class ScriptActions : public InstallTest {
- protected:
-  void SetUp() override {
-    InstallTest::SetUp();
-    wa->class_checked = 1;
-  }
-};
-
-TEST_F(ScriptActions, ClassLineWritesTheFourValuesInOrder) {
-  make_file("Example/bin/example.exe");
-  run("$ClassTitle=Register\r\n$Class=.EXD,Example Data,bin/example.exe,ExampleData\r\n");
-  EXPECT_EQ(calls(),
-            (std::vector<std::string>{
-                "set_class_value(.exd||ExampleData)",
-                "set_class_value(ExampleData||Example Data)",
-                "set_class_value(ExampleData\\shell\\open\\command||"
-                "\"C:\\Example\\bin\\example.exe\" \"%1\")",
-                "set_class_value(ExampleData\\DefaultIcon||C:\\Example\\bin\\example.exe,0)",
-                "broadcast_settings_change()",
-            }));
-}
-
-TEST_F(ScriptActions, Win32sWritesOnlyTheExtensionsEntry) {
-  make_file("Example/bin/example.exe");
-  is_win32s = 1;
-  run("$Class=.EXD,Example Data,bin\\example.exe,ExampleData\r\n");
-  EXPECT_EQ(calls(), (std::vector<std::string>{
-                         "write_profile_string(Extensions|exd|C:\\Example\\bin\\example.exe ^.exd)",
-                         "broadcast_settings_change()"}));
-}
-
-TEST_F(ScriptActions, ClearedCheckBoxLeavesOnlyTheBroadcast) {
-  wa->class_checked = 0;
-  run("$Class=.exd,Example Data,example.exe,ExampleData\r\n"
-      "$Group=Example App,Example App,EXAMPLE.EXE\r\n");
-  EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
-  EXPECT_EQ(data_file_count(), 0u);
-  // An empty script still ends with the broadcast.
-  recorded_calls().clear();
-  wa->class_checked = wa->group_checked = 1;
-  run("");
-  EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
-}
-
-TEST_F(ScriptActions, NoToTheQuestionSkipsThatLineOnly) {
-  make_file("Example/a.exe");
-  make_file("Example/b.exe");
-  ask_register = 1;
-  answer_with("n\ny\n");
-  testing::internal::CaptureStderr();
-  run("$Class=.aaa,First Type,a.exe,FirstType\r\n$Class=.bbb,Second Type,b.exe,SecondType\r\n");
-  std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_NE(shown.find("Example App Setup: \"First Type\" Set Class?"), std::string::npos);
-  EXPECT_NE(shown.find("\"Second Type\" Set Class?"), std::string::npos);
-  std::vector<std::string> values = calls("set_class_value");
-  ASSERT_EQ(values.size(), 4u);
-  EXPECT_EQ(values[0], "set_class_value(.bbb||SecondType)");
-}
+using ScriptActions = InstallTest;
 
 TEST_F(ScriptActions, LinesThatWouldNameTheWrongKeyAreRefused) {
   std::string long_key(41, 'K');  // with "\shell\open\command" past 79
   std::string fits_key(60, 'K');
-  run("$Class=,Empty Extension,p.exe,Key\r\n"
-      "$Class=.,Period Only,p.exe,Key\r\n"
-      "$Class=.e1,No Class Key,p.exe\r\n"
-      "$Class=.e2,Key Too Long,p.exe," +
-      long_key + long_key +
-      "\r\n"
-      "$Class=.e3,Key Past The Room,p.exe," +
-      fits_key +
-      "K\r\n"
-      "$Class=.abcdefghijklmnopqrstuvwxyz,Extension Too Long,p.exe,Key\r\n"
-      "$Class=.e4,Program Too Long," +
-      std::string(250, 'p') +
-      ",Key\r\n"
-      "$Class=.e5,A description longer than its room,p.exe," +
-      fits_key + ",fifth\r\n");
+  const std::string lines[] = {
+      ",Empty Extension,p.exe,Key",
+      ".,Period Only,p.exe,Key",
+      ".e1,No Class Key,p.exe",
+      ".e2,Key Too Long,p.exe," + long_key + long_key,
+      ".e3,Key Past The Room,p.exe," + fits_key + "K",
+      ".abcdefghijklmnopqrstuvwxyz,Extension Too Long,p.exe,Key",
+      ".e4,Program Too Long," + std::string(250, 'p') + ",Key",
+      ".e5,A description longer than its room,p.exe," + fits_key + ",fifth",
+  };
+  std::string script;
+  for (const std::string& line : lines) script += "$Class=" + line + "\r\n";
+  run(script);
   // Only the last line acts: its description cut to 19 characters, its key
   // at the longest that fits, its fifth field ignored; the program, which
   // is missing, is named by its full path.
@@ -129,47 +67,133 @@ TEST_F(ScriptActions, LinesThatWouldNameTheWrongKeyAreRefused) {
           "set_class_value(" + fits_key + "\\DefaultIcon||C:\\Example\\p.exe,0)"}));
 }
 
-TEST_F(ScriptActions, ClassBecomesAMimeTypeAndADesktopEntry) {
-  make_file("Example/bin/example app.exe", "#!/bin/sh\n", 0755);
-  run("$Class=.EXD,Data & \"More\"\"\",bin/example app.exe,Example.Data 1\r\n");
-  EXPECT_EQ(read_file(data_home + "/mime/packages/kobrix-example.data-1.xml"),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-            "  <mime-type type=\"application/x-kobrix-example.data-1\">\n"
-            "    <comment>Data &amp; More</comment>\n"
-            "    <glob pattern=\"*.exd\"/>\n"
-            "  </mime-type>\n"
-            "</mime-info>\n");
-  EXPECT_EQ(read_file(data_home + "/applications/kobrix-example.data-1.desktop"),
-            "[Desktop Entry]\nType=Application\nName=Data & More\nExec=\"" + root +
-                "/Example/bin/example app.exe\" %f\n"
-                "MimeType=application/x-kobrix-example.data-1;\nNoDisplay=true\n");
-}
-
-TEST_F(ScriptActions, ExecEscapesWhatTheShellAndTheEntryWouldRead) {
+TEST_F(ScriptActions, ClassBecomesAMimeTypeAndAnEntryWithEscapedTexts) {
   // The backslash of the script is a separator: the program lies in a
   // folder "50% $off`" below C:\Example.
   make_file("Example/50% $off`\\x.exe");
-  run("$Class=.x,X,50% $off`\\x.exe,X\r\n");
-  std::string entry = read_file(data_home + "/applications/kobrix-x.desktop");
+  run("$Class=.EXD,Data & <b>,50% $off`\\x.exe,Example.Data 1\r\n");
+  std::string mime = read_file(data_home + "/mime/packages/kobrix-example.data-1.xml");
+  EXPECT_NE(mime.find("<comment>Data &amp; &lt;b&gt;</comment>\n    <glob pattern=\"*.exd\"/>"),
+            std::string::npos)
+      << mime;
+  std::string entry = read_file(data_home + "/applications/kobrix-example.data-1.desktop");
   EXPECT_NE(entry.find("Exec=\"" + root + "/Example/50%% \\\\$off\\\\`/x.exe\" %f\n"),
             std::string::npos)
       << entry;
 }
 
-TEST_F(ScriptActions, CtrlCDuringTheExtractionEndsTheRunBeforeAnyAction) {
-  // Ctrl-C is the Cancel button: the pump hands it to the front end, and the
-  // next progress report ends the run with 1, so no line is carried out.
-  wa->extracting = 1;
-  show_progress(1, 2);
-  EXPECT_EXIT(
-      {
-        posix_catch_interrupt();
-        posix_extraction_begins();
-        raise(SIGINT);
-        show_progress(1, 2);
-      },
-      testing::ExitedWithCode(1), "");
+TEST(SplitCommandLine, ProgramAndParameters) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"README.TXT", "README.TXT", ""},
+      // Trailing blanks of the parameters stay.
+      {"  \"C:\\Program Files\\App\\app.exe\"   -a  \"b c\"  ", "C:\\Program Files\\App\\app.exe",
+       "-a  \"b c\"  "},
+      {"\"app.exe\"-x y", "app.exe", "-x y"},                      // no blank after the quote
+      {"\"C:\\My App\\app.exe -x", "C:\\My App\\app.exe -x", ""},  // no closing quote
+      {"   ", "", ""},
+  };
+  for (const auto& [command, program, parameters] : cases) {
+    char out[300];
+    const char* rest = split_command_line(out, command);
+    EXPECT_STREQ(out, program) << command;
+    EXPECT_STREQ(rest, parameters) << command;
+  }
 }
 
-}  // namespace
+TEST_F(ScriptActions, TheCommandRunsOnlyAfterACleanPassAndWhenThereIsOne) {
+  auto command = [](const char* command) {
+    text_copy(wa->settings.command, command, sizeof wa->settings.command);
+    run_command(nullptr);
+  };
+  // An empty script still ends with the broadcast.
+  run("");
+  EXPECT_EQ(calls(), std::vector<std::string>{"broadcast_settings_change()"});
+  recorded_calls().clear();
+  command("");
+  wa->aborted = 1;
+  command("app.exe");
+  EXPECT_TRUE(calls().empty());
+  wa->aborted = 0;
+  command("README.TXT");
+  command("\"My App.exe\" /a /b");
+  command("  ");  // blanks only are a command: the shell gets an empty name and fails
+  EXPECT_EQ(calls(), (std::vector<std::string>{
+                         "shell_execute(README.TXT|(null)|C:\\Example)",
+                         "shell_execute(My App.exe|/a /b|C:\\Example)",
+                         "shell_execute(|(null)|C:\\Example)",
+                     }));
+}
+
+constexpr char two_lines[] =
+    "$Group=Example App,With Icon,EXAMPLE.EXE,icons\\APP.ICO\r\n"
+    "$Group=Second,Read Me,README.TXT\r\n";
+
+TEST_F(ScriptActions, EachLineIsOneWholeConversationWhetherCommandsAreAnsweredOrNot) {
+  // A command without an answer is terminated after ten seconds of the
+  // test clock; the icon is the third argument, three fields mean none.
+  set_clock_step(50);
+  for (ProgramManager server : {progman_answers, progman_mute}) {
+    set_program_manager(server);
+    recorded_calls().clear();
+    run(two_lines);
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{
+                  "find_program_manager()", "dde_initiate(PROGMAN|PROGMAN)",
+                  "dde_execute([CreateGroup(\"Example App\",0)]\n"
+                  "[AddItem(C:\\Example\\EXAMPLE.EXE,With Icon,C:\\Example\\icons\\APP.ICO)])",
+                  "dde_terminate()", "find_program_manager()", "dde_initiate(PROGMAN|PROGMAN)",
+                  "dde_execute([CreateGroup(\"Second\",0)]\n"
+                  "[AddItem(C:\\Example\\README.TXT,Read Me)])",
+                  "dde_terminate()", "broadcast_settings_change()"}))
+        << server;
+    EXPECT_EQ(dde_state, -1);
+  }
+}
+
+TEST_F(ScriptActions, MissingServerIsStartedAndEachLineWaitsTwoSecondsForIt) {
+  set_program_manager(progman_absent);
+  set_clock_step(10);
+  run(two_lines);
+  EXPECT_EQ(calls(),
+            (std::vector<std::string>{"find_program_manager()", "start_program_manager()",
+                                      "dde_initiate(PROGMAN|PROGMAN)", "find_program_manager()",
+                                      "start_program_manager()", "dde_initiate(PROGMAN|PROGMAN)",
+                                      "broadcast_settings_change()"}));
+  EXPECT_EQ(dde_state, -1);
+  uint32_t took = sys_tick_count();
+  EXPECT_GE(took, 2 * 2000u);
+  EXPECT_LT(took, 2 * 2000u + 100u);
+  // Acknowledgements outside a conversation are ignored.
+  recorded_calls().clear();
+  static char server;
+  for (int32_t state : {0, -1}) {
+    dde_state = state;
+    on_dde_ack(nullptr, &server);
+    EXPECT_EQ(dde_state, state);
+  }
+  EXPECT_TRUE(calls().empty());
+  EXPECT_EQ(dde_server, nullptr);
+}
+
+TEST_F(ScriptActions, LinesWithPathsPastTheRoomHoldNoConversation) {
+  text_copy(wa->dest_dir, ("C:\\" + std::string(200, 'd')).c_str(), sizeof wa->dest_dir);
+  run("$Group=G,Title," + std::string(60, 'p') + "\r\n$Group=G,Title,P.EXE," +
+      std::string(60, 'i') + "\r\n$Group=" + std::string(100, 'g') + ",Title,P.EXE\r\n");
+  // Only the last line acts, its group name cut to 79 characters.
+  std::vector<std::string> executes = calls("dde_execute");
+  ASSERT_EQ(executes.size(), 1u);
+  EXPECT_NE(executes[0].find("[CreateGroup(\"" + std::string(79, 'g') + "\",0)]"),
+            std::string::npos);
+}
+
+TEST_F(ScriptActions, ItemsBecomeDesktopEntriesInTheGroupFolder) {
+  // Linux keeps long names, so the path in the command may hold commas.
+  text_copy(wa->dest_dir, "C:\\a,b", sizeof wa->dest_dir);
+  make_file("a,b/P,Q.EXE", "#!/bin/sh\n", 0755);
+  make_file("a,b/I,J.ICO");
+  run("$Group=G,\"T, U\",\"P,Q.EXE\",\"I,J.ICO\"\r\n");
+  std::string dir = root + "/a,b";
+  EXPECT_EQ(read_file(data_home + "/applications/G/kobrix-G-T,_U.desktop"),
+            "[Desktop Entry]\nType=Application\nName=T, U\nExec=\"" + dir +
+                "/P,Q.EXE\"\nPath=" + dir + "\nIcon=" + dir + "/I,J.ICO\n");
+}

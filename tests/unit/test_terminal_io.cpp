@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_config.h"
@@ -17,8 +18,6 @@
 #include "startup/work_area.h"
 #include "ui/common/dialog_common.h"
 #include "ui/terminal/terminal_dialog.h"
-
-namespace {
 
 class TerminalIo : public ::testing::Test {
  protected:
@@ -51,6 +50,7 @@ TEST_F(TerminalIo, EachQuestionReadsOneLineAndTheEndAnswersNoOrCancel) {
       {box_yes_no_cancel | box_icon_question, answer_yes, "Setup: \"C:\\App\\a.txt\" Overwrite?"},
       {box_yes_no_cancel, answer_no, "[y/n/c]"},
       {box_yes_no_cancel, answer_cancel, ""},
+      {box_ok | box_icon_stop, answer_ok, ""},  // reads no line
       {box_yes_no, answer_yes, "[y/n]"},
       {box_yes_no, answer_no, "maybe"},  // a line that answers nothing is passed over
       {box_yes_no, answer_yes, ""},      // so is Cancel where it is not offered
@@ -69,140 +69,37 @@ TEST_F(TerminalIo, EachQuestionReadsOneLineAndTheEndAnswersNoOrCancel) {
   EXPECT_EQ(ask(box_yes_no_cancel, &shown), answer_cancel);
 }
 
-TEST_F(TerminalIo, AnOkBoxOnlyShowsItsTextInUtf8) {
-  feed_stdin("n\n");
-  std::string shown;
-  EXPECT_EQ(ask(box_ok | box_icon_stop | box_task_modal, &shown), answer_ok);
-  EXPECT_EQ(shown, "Setup: \"C:\\App\\a.txt\" Overwrite?\n");
-  // The line is still there for the next question.
-  EXPECT_EQ(ask(box_yes_no, &shown), answer_no);
-  // Only the archive's message keeps its line breaks and tabs; in other
-  // texts they are shown escaped, as every control character.
-  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
-  ASSERT_NE(wa, nullptr);
-  wa->capture_mode = capture_message;
-  posix_set_message_check(terminal_shows_message);
-  text_copy(wa->text, "\x83\x5C\r\nline\tend\x1b[8m", text_size);
-  testing::internal::CaptureStderr();
-  sys_message_box(nullptr, wa->text, "\x93\xFA", box_ok);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "\xE6\x97\xA5: \xE3\x82\xBD\nline\tend\\x1b[8m\n");
-  testing::internal::CaptureStderr();
-  sys_message_box(nullptr, "\"a\r\nb\x1b]52;c;eA==\x07\" Overwrite?", "T\x1b[2J", box_ok);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "T\\x1b[2J: \"a\\x0d\\x0ab\\x1b]52;c;eA==\\x07\" Overwrite?\n");
-  sys_free(wa);
-  wa = nullptr;
-}
-
 TEST(TerminalSafe, ControlCharactersReorderingMarksAndBrokenUtf8AreShownEscaped) {
-  EXPECT_EQ(terminal_safe("a\xC2\x9B\x32J\x7F"), "a\\x9b2J\\x7f");  // the C1 CSI, DEL
-  EXPECT_EQ(terminal_safe("\xE2\x80\xAEtxt.exe\xE2\x81\xA6"), "\\u202etxt.exe\\u2066");
+  EXPECT_EQ(terminal_safe("\x1b]0;\xE2\x80\xAEtxt.exe\xE2\x81\xA6"),
+            "\\x1b]0;\\u202etxt.exe\\u2066");
   // Overlong forms of ESC and CSI, a surrogate, a cut sequence: byte by byte.
   EXPECT_EQ(terminal_safe("\xC0\x9B\xE0\x80\x9B\xED\xA0\x80\xE6\x97"),
             "\\xc0\\x9b\\xe0\\x80\\x9b\\xed\\xa0\\x80\\xe6\\x97");
-  EXPECT_EQ(terminal_safe("\xE6\x97\xA5 \xF0\x9F\x98\x80 ok"), "\xE6\x97\xA5 \xF0\x9F\x98\x80 ok");
+  EXPECT_EQ(terminal_safe("\xE6\x97\xA5 \xF0\x9F\x98\x80"), "\xE6\x97\xA5 \xF0\x9F\x98\x80");
 }
 
-TEST(SfxFileProblem, TextsAndRecordsPointingOutsideAreNoSelfExtractingFiles) {
-  std::string path = testing::TempDir() + "kobrix-sfx-problem.bin";
-  auto problem = [&](const std::string& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    return sfx_file_problem(path.c_str());
-  };
-  std::string sfx(1200, '\0');
-  sfx[0] = 'M', sfx[1] = 'Z';
-  sfx[settings_offset] = char(0xB0), sfx[settings_offset + 1] = 4;  // the archive at 1200
-  EXPECT_EQ(problem(sfx), "");
-  EXPECT_EQ(problem("root:x:0:0:root:/root:/bin/sh\n"), "no MZ header");
-  EXPECT_EQ(problem(sfx.substr(0, 1000)), "too short for a settings record");
-  sfx[settings_offset + 1] = 5;  // 1456
-  EXPECT_EQ(problem(sfx), "its settings record points past its end");
-  std::remove(path.c_str());
-  EXPECT_EQ(sfx_file_problem(path.c_str()), "");  // unreadable: the program says "Open ERROR"
-}
-
-TEST_F(TerminalIo, ProgressIsLoggedWhenTheMemberChangesAndAtItsEnd) {
-  char dialog = 0;
-  testing::internal::CaptureStderr();
-  sys_set_item_text(nullptr, 101, "ignored without a window");
-  sys_set_item_text(&dialog, 101, "C:/App/a.txt");
-  sys_set_item_text(&dialog, 102, "Extract... 0%");
-  sys_set_item_text(&dialog, 102, "Extract... 37%");
-  sys_set_item_text(&dialog, 102, "Extract... 100%");
-  sys_set_item_text(&dialog, 101, "C:/App/\x83\x5C.txt");
-  sys_set_item_text(&dialog, 102, "Extract... 0%");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "C:/App/a.txt  Extract... 0%\n"
-            "C:/App/a.txt  Extract... 100%\n"
-            "C:/App/\xE3\x82\xBD.txt  Extract... 0%\n");
-}
-
-class DialogCommon : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(posix_set_code_page(932), 1);
-    wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
-    ASSERT_NE(wa, nullptr);
-    text_copy(wa->settings.window_title, "Setup Title", sizeof wa->settings.window_title);
-  }
-  void TearDown() override {
-    sys_free(wa);
-    wa = nullptr;
-  }
-};
-
-TEST_F(DialogCommon, CutTrailingSeparatorAtTheEndOnlyAndNeverATrailByte) {
-  struct Case {
-    int code_page;
-    const char* in;
-    int cut;
-    const char* out;
-  };
-  const Case cases[] = {
-      {932, "C:\\GAMES\\", 1, "C:\\GAMES"},
-      {932, "C:\\", 1, "C:"},
-      {932, "a/b/", 1, "a/b"},
-      {932, "a\\\\", 1, "a\\"},
+TEST_F(TerminalIo, DirectoryTakenOnOkAndItsTrailingSeparatorCut) {
+  // A separator is cut at the end only, never a trail byte (KATAKANA SO is
+  // 0x83 0x5C); in a single-byte code page 0x5C is a separator.
+  const std::tuple<int, const char*, int, const char*> cases[] = {
       {932, "a\\b", 0, "a\\b"},
-      {932, "", 0, ""},
-      {932, "C:\\\x83\x5C", 0, "C:\\\x83\x5C"},  // KATAKANA SO: 0x83 0x5C
-      {932, "\x83\x5C\\", 1, "\x83\x5C"},
-      {1252, "C:\\\x83\x5C", 1, "C:\\\x83"},  // in a single-byte code page a separator
+      {932, "C:\\\x83\x5C", 0, "C:\\\x83\x5C"},
+      {932, "\x83\x5C/", 1, "\x83\x5C"},
+      {1252, "C:\\\x83\x5C", 1, "C:\\\x83"},
   };
-  for (const Case& t : cases) {
-    ASSERT_EQ(posix_set_code_page(uint32_t(t.code_page)), 1);
+  for (const auto& [code_page, in, cut, out] : cases) {
+    ASSERT_EQ(posix_set_code_page(uint32_t(code_page)), 1);
     char path[16] = {};
-    std::strcpy(path, t.in);
-    EXPECT_EQ(cut_trailing_separator(path), t.cut) << t.in;
-    EXPECT_STREQ(path, t.out);
+    std::strcpy(path, in);
+    EXPECT_EQ(cut_trailing_separator(path), cut) << in;
+    EXPECT_STREQ(path, out);
   }
-}
-
-TEST_F(DialogCommon, TakeDirectoryRefusesNetworkPaths) {
-  // The quotes go first, so a quoted network path is refused as well.
-  for (const char* network : {"\\\\server\\share", "\"\\\\server\\share\""}) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(take_directory(nullptr, network), 0);
-    std::string shown = testing::internal::GetCapturedStderr();
-    EXPECT_NE(shown.find("Setup Title: Invalid directory"), std::string::npos) << shown;
-  }
-  const std::pair<const char*, const char*> taken[] = {
-      {"\\single", "\\single"},
-      {"\"C:\\Program Files\\My App\"", "C:\\Program Files\\My App"},
-      {"a\"b\"\"c\"", "abc"},
-      {"", ""},
-      {nullptr, ""},
-  };
-  for (const auto& [field, dir] : taken) {
-    EXPECT_EQ(take_directory(nullptr, field), 1);
-    EXPECT_STREQ(wa->dest_dir, dir);
-  }
-  // The field holds 255 characters; a longer text is cut, never overflows.
+  // Quotes go (network paths are met in the runner's tests); the field holds
+  // 255 characters, a longer text is cut, never overflows.
+  wa = static_cast<WorkArea*>(sys_alloc_zeroed(sizeof(WorkArea)));
+  ASSERT_NE(wa, nullptr);
   EXPECT_EQ(take_directory(nullptr, std::string(400, 'x').c_str()), 1);
   EXPECT_EQ(std::strlen(wa->dest_dir), 255u);
+  sys_free(wa);
+  wa = nullptr;
 }
-
-}  // namespace
