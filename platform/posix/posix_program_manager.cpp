@@ -62,12 +62,13 @@ std::string joined(const std::vector<std::string>& parts, size_t first, size_t l
 }
 
 // AddItem (path, title[, icon]). Linux paths keep their long form and may
-// hold commas: with more arguments than that, the path and the icon are the
-// runs of arguments that name existing files.
+// hold commas, so the path is the shortest run of arguments that names an
+// existing file (a folder "C:\a,b" splits "C:\a,b\README.TXT,Read Me" in
+// three), and with arguments left beyond the title the icon is the same.
 void add_item(const std::vector<std::string>& args) {
   std::string path = args[0], title, icon;
   size_t rest = 1;
-  if (args.size() > 3) {
+  if (args.size() > 1) {
     for (size_t k = 1; k <= args.size(); ++k) {
       if (posix_is_file(linux_path(joined(args, 0, k)))) {
         path = joined(args, 0, k);

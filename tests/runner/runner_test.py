@@ -343,6 +343,13 @@ def test_install_lines_become_desktop_files(c):
         assert "application/x-kobrix-exampledata:*.exd" in sfx.read(c.data + "/mime/globs2").decode()
 
 
+def test_item_in_a_folder_whose_name_holds_a_comma(c):
+    # AddItem(C:\Ex,ample\README.TXT,Read Me): the comma is the path's, not a field's.
+    code, err, seconds, own = install(c, INSTALL_SCRIPT.replace("C:\\Example", "C:\\Ex,ample"), "\ny\nn\n")
+    entry = sfx.read(c.data + "/applications/Example_App/kobrix-Example_App-Read_Me.desktop")
+    assert code == 1 and entry and b"Ex,ample/README.TXT" in entry and b"Name=Read Me" in entry, (err, own, entry)
+
+
 def test_command_and_actions_only_when_clean_and_agreed(c):
     # Cleared boxes write nothing; a CRC error or Cancel at the overwrite
     # question carries out no line and runs no command; asked on a terminal,
