@@ -45,6 +45,11 @@ void cost_model_from_frequencies(const uint32_t* literal_freq, const uint32_t* p
   }
 }
 
+namespace {
+// The price of a position no way goes on from; a token's price added stays below 2^32.
+constexpr uint32_t unreachable = 0x7FF00000;
+}  // namespace
+
 template <bool all_lengths>
 void OptimalParser::fill(const uint8_t* data, uint32_t from, uint32_t to, const MatchCache& cache,
                          const CostModel* const* models, const uint32_t* model_ends) {
@@ -59,7 +64,14 @@ void OptimalParser::fill(const uint8_t* data, uint32_t from, uint32_t to, const 
   size_t which = 0;
   while (model_ends[which] <= to - 1) ++which;
   const uint32_t* first = cache.first.data() + from;
+  size_t next_whole = whole_.size();
   for (uint32_t i = span; i-- > 0;) {
+    if (next_whole > 0 && i == whole_[next_whole - 1].end - 1) {
+      // Inside a match taken whole: no way goes on from there.
+      const Whole& w = whole_[--next_whole];
+      std::fill(cost_.begin() + w.start + 1, cost_.begin() + w.end, unreachable);
+      i = w.start;
+    }
     while (which > 0 && from + i < model_ends[which - 1]) --which;
     const CostModel* model = models[which];
     const uint32_t* length_price = model->literal + length_symbol(0);
@@ -100,6 +112,20 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
                           std::vector<Token>* out, bool all_lengths) {
   const uint32_t span = to - from;
   if (span == 0) return;
+  // The matches of the nice length that a parse from the start takes whole: the
+  // positions inside them have no matches of their own and are passed over.
+  whole_.clear();
+  const uint32_t* first = cache.first.data() + from;
+  for (uint32_t i = 0; i < span;) {
+    const uint32_t last = first[i + 1];
+    if (last != first[i] && cache.pairs[last - 1].length >= cache.nice_length) {
+      const uint32_t end = std::min<uint32_t>(span, i + cache.pairs[last - 1].length);
+      whole_.push_back(Whole{i, end});
+      i = end;
+    } else {
+      ++i;
+    }
+  }
   if (all_lengths) {
     fill<true>(data, from, to, cache, models, model_ends);
   } else {

@@ -50,6 +50,10 @@ class OptimalParser {
   // the end of the stretch, choice_[i] the first token of that way.
   std::vector<uint32_t> cost_;
   std::vector<Token> choice_;
+  struct Whole {
+    uint32_t start, end;  // a match taken whole: data[start .. end)
+  };
+  std::vector<Whole> whole_;
 };
 
 }  // namespace pack
