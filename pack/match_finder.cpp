@@ -31,10 +31,6 @@ void MatchFinder::reset() {
   }
 }
 
-int MatchFinder::find(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Match* out) {
-  return search<true>(cur, pos, len_limit, out, 0, 0);
-}
-
 void MatchFinder::skip(const uint8_t* cur, uint32_t at, uint32_t len_limit, uint32_t known_delta,
                        uint32_t known_length) {
   // Inside a long match the newest string of the same four bytes is mostly the one the

@@ -45,7 +45,9 @@ class MatchFinder {
   // len_limit bytes are readable there, at most max_match). Writes pairs of strictly
   // increasing length, each with the smallest distance found for it, and returns their
   // number. Positions must be given in order, each once, through find or skip.
-  int find(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Match* out);
+  int find(const uint8_t* cur, uint32_t pos, uint32_t len_limit, Match* out) {
+    return search<true>(cur, pos, len_limit, out, 0, 0);
+  }
 
   // Enters the position into the tree without reporting matches. When the string is
   // known to repeat the one known_delta bytes back for known_length bytes (inside a
