@@ -98,7 +98,8 @@ def message_script_and_integrity(env):
                                                        env.write("long.txt", b"m" * 1024)], "1023")
     fifo = env.path("fifo")
     os.mkfifo(fifo)
-    for args in (["--message", "/dev/zero", env.stub], ["--message", fifo, env.stub], ["--archive", fifo]):
+    for args in (["--message", "/dev/zero", env.stub], ["--message", fifo, env.stub], ["--archive", fifo],
+                 ["--archive", "/dev/zero"]):
         env.refused(f"{args[:2]} refused at once, neither read for ever nor waited on",
                     ["--stub", env.stub] + args, "not a regular file")
     env.refused("script value longer than its field", ["--stub", env.stub, "--script", env.write(
