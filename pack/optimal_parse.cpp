@@ -68,7 +68,7 @@ void OptimalParser::fill(const uint8_t* data, uint32_t from, uint32_t to, const 
   for (uint32_t i = span; i-- > 0;) {
     if (next_whole > 0 && i == whole_[next_whole - 1].end - 1) {
       // Inside a match taken whole: no way goes on from there.
-      const Whole& w = whole_[--next_whole];
+      const WholeMatch& w = whole_[--next_whole];
       std::fill(cost_.begin() + w.start + 1, cost_.begin() + w.end, unreachable);
       i = w.start;
     }
@@ -112,19 +112,11 @@ void OptimalParser::parse(const uint8_t* data, uint32_t from, uint32_t to, const
                           std::vector<Token>* out, bool all_lengths) {
   const uint32_t span = to - from;
   if (span == 0) return;
-  // The matches of the nice length that a parse from the start takes whole: the
-  // positions inside them have no matches of their own and are passed over.
+  // The matches taken whole that begin inside the stretch, cut at its end.
   whole_.clear();
-  const uint32_t* first = cache.first.data() + from;
-  for (uint32_t i = 0; i < span;) {
-    const uint32_t last = first[i + 1];
-    if (last != first[i] && cache.pairs[last - 1].length >= cache.nice_length) {
-      const uint32_t end = std::min<uint32_t>(span, i + cache.pairs[last - 1].length);
-      whole_.push_back(Whole{i, end});
-      i = end;
-    } else {
-      ++i;
-    }
+  for (const WholeMatch& w : cache.whole) {
+    if (w.start >= from && w.start < to)
+      whole_.push_back(WholeMatch{w.start - from, std::min(w.end, to) - from});
   }
   if (all_lengths) {
     fill<true>(data, from, to, cache, models, model_ends);

@@ -11,12 +11,20 @@
 
 namespace pack {
 
+// A stretch of the segment covered by a match taken whole: the match starts at
+// `start`, and the positions after it up to `end` have no matches of their own.
+struct WholeMatch {
+  uint32_t start, end;
+};
+
 // The matches found at every position of a segment: those of position i are
 // pairs[first[i] .. first[i + 1] - 1], in increasing length.
-// A pair of nice_length or more is taken whole: its shorter lengths are not weighed.
+// A pair of nice_length or more is taken whole: its shorter lengths are not weighed,
+// and `whole` lists where such matches lie, in order.
 struct MatchCache {
   std::vector<uint32_t> first;
   std::vector<Match> pairs;
+  std::vector<WholeMatch> whole;
   uint32_t nice_length = max_match;
 };
 
@@ -50,10 +58,7 @@ class OptimalParser {
   // the end of the stretch, choice_[i] the first token of that way.
   std::vector<uint32_t> cost_;
   std::vector<Token> choice_;
-  struct Whole {
-    uint32_t start, end;  // a match taken whole: data[start .. end)
-  };
-  std::vector<Whole> whole_;
+  std::vector<WholeMatch> whole_;  // those of cache.whole inside the stretch parsed
 };
 
 }  // namespace pack

@@ -26,6 +26,7 @@ void find_segment_matches(MatchFinder& finder, const uint8_t* data, uint32_t sta
                           uint32_t data_end, int nice_length, MatchCache* cache) {
   const uint32_t span = end - start;
   cache->first.resize(span + 1);
+  cache->whole.clear();
   size_t used = 0;
   uint32_t skip_until = start, long_end = 0, long_delta = 0;
   for (uint32_t pos = start; pos < end; ++pos) {
@@ -43,6 +44,7 @@ void find_segment_matches(MatchFinder& finder, const uint8_t* data, uint32_t sta
       long_end = pos + cache->pairs[used - 1].length;
       long_delta = cache->pairs[used - 1].distance + 1u;
       skip_until = std::min(long_end, end);
+      cache->whole.push_back(WholeMatch{pos - start, skip_until - start});
     }
   }
   cache->first[span] = static_cast<uint32_t>(used);
