@@ -16,8 +16,9 @@ int open_regular_file(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw PackError(about_file(path, system_error_text()));
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const std::string why = S_ISREG(st.st_mode) ? system_error_text() : "not a regular file";
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    const std::string why = known ? "not a regular file" : system_error_text();
     close(fd);
     throw PackError(about_file(path, why));
   }
